@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs everything needed to build, run and test the demo on Debian 12 (or later).
+# Idempotent: when every package is already present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libsfml-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev googletest libgtest-dev
+  xvfb xauth x11-utils x11-apps mesa-utils libgl1-mesa-dri
+  pulseaudio pulseaudio-utils libpulse0
+  lame sox libsox-fmt-mp3 ffmpeg imagemagick apitrace assimp-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# miniaudio's header package arrived in Debian 13. On an older release take the same
+# architecture-independent package from the next release, through the mirror the system
+# already uses, with a private apt state so the system's own lists stay untouched.
+if [ ! -f /usr/include/miniaudio.h ]; then
+  if apt-cache show libminiaudio-dev >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libminiaudio-dev
+  else
+    mirror=$( { cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '/^URIs:/ {print $2}'
+                cat /etc/apt/sources.list 2>/dev/null | awk '/^deb / {print $2}'; } |
+              grep -v -e '-security' | grep -i debian | head -n 1 || true)
+    [ -n "$mirror" ] || { echo "setup: no Debian mirror found in the apt sources" >&2; exit 1; }
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
+    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror trixie main" > "$work/sources.list"
+    opts=(-o "Dir::Etc::SourceList=$work/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
+          -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache"
+          -o "Dir::State::Status=/var/lib/dpkg/status" -o "APT::Get::List-Cleanup=0"
+          -o "APT::Sandbox::User=root")
+    apt-get "${opts[@]}" -qq update
+    (cd "$work" && apt-get "${opts[@]}" -qq download libminiaudio-dev)
+    as_root dpkg -i "$work"/libminiaudio-dev_*.deb
+  fi
+fi
+echo "setup: all dependencies present"
