@@ -1,0 +1,235 @@
+#include "demo_process.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace DemoTest {
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string directoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+Window findNamed(Display* display, Window window, const std::string& title)
+{
+    char* name = nullptr;
+    if (XFetchName(display, window, &name) && name != nullptr) {
+        const bool match = title == name;
+        XFree(name);
+        if (match)
+            return window;
+    }
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && found == 0; ++i)
+            found = findNamed(display, children[i], title);
+        if (children != nullptr)
+            XFree(children);
+    }
+    return found;
+}
+
+} // namespace
+
+double now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+XvfbServer::XvfbServer(int width, int height)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return;
+    pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        const std::string fd = std::to_string(fds[1]);
+        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "+extension", "GLX",
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    char buffer[32] = {};
+    ssize_t total = 0;
+    const double deadline = now() + 20.0;
+    while (now() < deadline && total < static_cast<ssize_t>(sizeof buffer) - 1) {
+        const ssize_t got = read(fds[0], buffer + total, sizeof buffer - 1 - total);
+        if (got <= 0)
+            break;
+        total += got;
+        if (std::memchr(buffer, '\n', static_cast<size_t>(total)))
+            break;
+    }
+    close(fds[0]);
+    if (total > 0)
+        display = ":" + std::to_string(std::atoi(buffer));
+}
+
+XvfbServer::~XvfbServer()
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+DemoProcess::DemoProcess(const std::string& binary, const std::vector<std::string>& environment)
+{
+    char outTemplate[] = "/tmp/demo-out-XXXXXX";
+    char errTemplate[] = "/tmp/demo-err-XXXXXX";
+    const int outFd = mkstemp(outTemplate);
+    const int errFd = mkstemp(errTemplate);
+    outPath = outTemplate;
+    errPath = errTemplate;
+    pid = fork();
+    if (pid == 0) {
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        for (const std::string& entry : environment) {
+            const size_t equals = entry.find('=');
+            const std::string name = entry.substr(0, equals);
+            const std::string value = entry.substr(equals + 1);
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
+        if (chdir(directoryOf(binary).c_str()) != 0)
+            _exit(126);
+        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(outFd);
+    close(errFd);
+}
+
+DemoProcess::~DemoProcess()
+{
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+}
+
+Exit DemoProcess::wait(double seconds)
+{
+    Exit result;
+    const double deadline = now() + seconds;
+    int status = 0;
+    while (pid > 0) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            result.exited = true;
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            pid = -1;
+            break;
+        }
+        if (now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    result.out = slurp(outPath);
+    result.err = slurp(errPath);
+    return result;
+}
+
+bool waitForWindow(const std::string& displayName, const std::string& title, double seconds)
+{
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (display == nullptr)
+        return false;
+    bool found = false;
+    const double deadline = now() + seconds;
+    while (!found && now() < deadline) {
+        const Window window = findNamed(display, DefaultRootWindow(display), title);
+        XWindowAttributes attributes;
+        found = window != 0 && XGetWindowAttributes(display, window, &attributes) &&
+                attributes.map_state == IsViewable;
+        if (!found)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+bool requestClose(const std::string& displayName, const std::string& title)
+{
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (display == nullptr)
+        return false;
+    const Window window = findNamed(display, DefaultRootWindow(display), title);
+    if (window != 0) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, window, False, NoEventMask, &event);
+        XFlush(display);
+    }
+    XCloseDisplay(display);
+    return window != 0;
+}
+
+bool setKey(const std::string& displayName, const char* keysymName, bool pressed)
+{
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (display == nullptr)
+        return false;
+    const KeyCode code = XKeysymToKeycode(display, XStringToKeysym(keysymName));
+    const bool sent = code != 0 && XTestFakeKeyEvent(display, code, pressed ? True : False, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent;
+}
+
+bool screenshot(const std::string& display, const std::string& pngPath)
+{
+    const std::string command = "xwd -silent -root -display " + display + " | convert xwd:- " + pngPath;
+    return std::system(command.c_str()) == 0;
+}
+
+} // namespace DemoTest

@@ -1,0 +1,64 @@
+#pragma once
+
+// Linux helpers for driving the real demo binary in tests: a private Xvfb screen of a chosen
+// size, the demo as a child process, and the X requests a user would make (Escape, closing the
+// window, a screenshot).
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace DemoTest {
+
+// An Xvfb server with one screen of the given size, stopped on destruction.
+class XvfbServer {
+public:
+    XvfbServer(int width, int height);
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    std::string display; // ":N", empty when the server failed to start
+private:
+    pid_t pid = -1;
+};
+
+struct Exit {
+    bool exited = false; // false: still running at the deadline (then killed)
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// The demo binary run in its own directory (where valdrim.mp3 lies), with extra environment
+// variables ("NAME=value"; "NAME=" alone removes NAME).
+class DemoProcess {
+public:
+    DemoProcess(const std::string& binary, const std::vector<std::string>& environment);
+    ~DemoProcess();
+    DemoProcess(const DemoProcess&) = delete;
+    DemoProcess& operator=(const DemoProcess&) = delete;
+
+    // Waits up to `seconds` for the process to end; kills it after that.
+    Exit wait(double seconds);
+
+private:
+    pid_t pid = -1;
+    std::string outPath;
+    std::string errPath;
+};
+
+// Seconds of wall-clock time since some fixed point, for waiting loops.
+double now();
+
+// Waits until a top-level window named `title` is mapped on `display`.
+bool waitForWindow(const std::string& display, const std::string& title, double seconds);
+// Sends the window manager's close request (WM_DELETE_WINDOW) to the window named `title`.
+bool requestClose(const std::string& display, const std::string& title);
+// Presses or releases a key through the XTEST extension.
+bool setKey(const std::string& display, const char* keysymName, bool pressed);
+// Writes the whole screen as a PNG; returns false on failure.
+bool screenshot(const std::string& display, const std::string& pngPath);
+
+} // namespace DemoTest

@@ -1,0 +1,62 @@
+// The real demo binary, driven as a user would drive it, each run on a screen of its own.
+#include "demo_process.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using namespace DemoTest;
+
+const std::string demoBinary = DEMO_BINARY;
+
+TEST(DemoRunTest, WithoutADisplayItEndsWithOneClearLine)
+{
+    DemoProcess demo(demoBinary, {"DISPLAY="});
+    const Exit exit = demo.wait(30.0);
+    ASSERT_TRUE(exit.exited);
+    EXPECT_EQ(exit.status, 1);
+    EXPECT_NE(exit.err.find("display"), std::string::npos) << exit.err;
+    EXPECT_EQ(std::count(exit.err.begin(), exit.err.end(), '\n'), 1) << exit.err;
+}
+
+TEST(DemoRunTest, AContextBelowGL33EndsNamingTheVersionObtained)
+{
+    XvfbServer screen(640, 480);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "MESA_GL_VERSION_OVERRIDE=3.0"});
+    const Exit exit = demo.wait(30.0);
+    ASSERT_TRUE(exit.exited);
+    EXPECT_EQ(exit.status, 1);
+    EXPECT_NE(exit.err.find("OpenGL 3.0"), std::string::npos) << exit.err;
+}
+
+TEST(DemoRunTest, HoldingEscapeEndsTheShow)
+{
+    XvfbServer screen(640, 360);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});
+    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(setKey(screen.display, "Escape", true));
+    const Exit exit = demo.wait(30.0);
+    setKey(screen.display, "Escape", false);
+    ASSERT_TRUE(exit.exited) << "Escape did not end the demo";
+    EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
+TEST(DemoRunTest, ACloseRequestEndsTheShow)
+{
+    XvfbServer screen(640, 360);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});
+    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(requestClose(screen.display, "OpenGL"));
+    const Exit exit = demo.wait(30.0);
+    ASSERT_TRUE(exit.exited) << "the close request did not end the demo";
+    EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
+} // namespace
