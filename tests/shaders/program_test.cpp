@@ -1,0 +1,123 @@
+// The builders on a real driver: every stage compiles and links without a single line of
+// log (the engine prints every log, so a warning would show), the builders leave no shader
+// object behind, bind the fragment output and cache the uniform locations the engine writes.
+
+#include "gl_context.h"
+#include "shaders.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class ProgramBuildTest : public KestTest::GLTest {};
+
+struct Builder {
+    const char* name;
+    Kest::ShaderProgram (*build)();
+    int stageCount;
+    const char* output;
+};
+
+const Builder builders[] = {
+    {"sky", Kest::createSkyShader, 2, "outColour"},
+    {"hdr", Kest::createHdrShader, 2, "outColour"},
+    {"blur", Kest::createBlurShader, 2, "FragColor"},
+    {"glitter", Kest::createGlitterShader, 2, "outColour"},
+    {"ground", Kest::createGroundShader, 3, "outColour"},
+};
+
+TEST_F(ProgramBuildTest, EveryProgramCompilesAndLinksWithAnEmptyLog)
+{
+    for (const Builder& builder : builders) {
+        SCOPED_TRACE(builder.name);
+        testing::internal::CaptureStdout();
+        Kest::ShaderProgram program = builder.build();
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(printed, "");
+
+        GLint linked = 0;
+        GLint logLength = -1;
+        glGetProgramiv(program.id, GL_LINK_STATUS, &linked);
+        glGetProgramiv(program.id, GL_INFO_LOG_LENGTH, &logLength);
+        EXPECT_EQ(linked, GL_TRUE);
+        EXPECT_EQ(logLength, 0);
+
+        // The builder has deleted its shaders; they live on only as attachments.
+        GLint attached = 0;
+        glGetProgramiv(program.id, GL_ATTACHED_SHADERS, &attached);
+        ASSERT_EQ(attached, builder.stageCount);
+        std::vector<GLuint> shaders(static_cast<size_t>(attached));
+        glGetAttachedShaders(program.id, attached, nullptr, shaders.data());
+        for (GLuint shader : shaders) {
+            GLint compiled = 0;
+            GLint shaderLog = -1;
+            GLint deleted = 0;
+            glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
+            glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &shaderLog);
+            glGetShaderiv(shader, GL_DELETE_STATUS, &deleted);
+            EXPECT_EQ(compiled, GL_TRUE);
+            EXPECT_EQ(shaderLog, 0);
+            EXPECT_EQ(deleted, GL_TRUE);
+        }
+
+        EXPECT_EQ(glGetFragDataLocation(program.id, builder.output), 0);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+}
+
+TEST_F(ProgramBuildTest, BuildersCacheTheLocationsOfTheirOwnUniformsOnly)
+{
+    Kest::ShaderProgram sky = Kest::createSkyShader();
+    EXPECT_NE(sky.transformLocation, -1);
+    EXPECT_EQ(sky.transformLocation, sky.getUniformLocation("transform"));
+    EXPECT_EQ(sky.cameraLocation, 0);
+    EXPECT_EQ(sky.projectionLocation, 0);
+    EXPECT_EQ(sky.timeLocation, 0);
+
+    for (Kest::ShaderProgram (*build)() : {Kest::createHdrShader, Kest::createBlurShader}) {
+        Kest::ShaderProgram post = build();
+        EXPECT_EQ(post.transformLocation, 0);
+        EXPECT_EQ(post.cameraLocation, 0);
+        EXPECT_EQ(post.projectionLocation, 0);
+        EXPECT_EQ(post.timeLocation, 0);
+    }
+
+    for (Kest::ShaderProgram (*build)() : {Kest::createGlitterShader, Kest::createGroundShader}) {
+        Kest::ShaderProgram scene = build();
+        EXPECT_NE(scene.transformLocation, -1);
+        EXPECT_NE(scene.cameraLocation, -1);
+        EXPECT_NE(scene.projectionLocation, -1);
+        EXPECT_NE(scene.timeLocation, -1);
+        EXPECT_EQ(scene.transformLocation, scene.getUniformLocation("transform"));
+        EXPECT_EQ(scene.cameraLocation, scene.getUniformLocation("camera"));
+        EXPECT_EQ(scene.projectionLocation, scene.getUniformLocation("projection"));
+        EXPECT_EQ(scene.timeLocation, scene.getUniformLocation("time"));
+    }
+}
+
+TEST_F(ProgramBuildTest, PostProcessingUniformsAreTheOnesTheFramePassesLookUp)
+{
+    Kest::ShaderProgram hdr = Kest::createHdrShader();
+    for (const char* name : {"hdrBuffer", "bloomBuffer", "exposure"})
+        EXPECT_NE(hdr.getUniformLocation(name), -1) << name;
+
+    Kest::ShaderProgram blur = Kest::createBlurShader();
+    for (const char* name : {"image", "scale", "horizontal", "weight"})
+        EXPECT_NE(blur.getUniformLocation(name), -1) << name;
+
+    // Nothing sets the weights: their initialisers are what every pass uses.
+    float weights[5] = {};
+    glGetUniformfv(blur.id, blur.getUniformLocation("weight[0]"), &weights[0]);
+    for (int i = 1; i < 5; ++i) {
+        std::string element = "weight[" + std::to_string(i) + "]";
+        glGetUniformfv(blur.id, blur.getUniformLocation(element.c_str()), &weights[i]);
+    }
+    const float expected[5] = {0.227027f, 0.1945946f, 0.1216216f, 0.054054f, 0.016216f};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(weights[i], expected[i]) << i;
+}
+
+} // namespace

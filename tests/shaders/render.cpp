@@ -1,0 +1,124 @@
+#include "render.h"
+
+#include "gl_context.h"
+
+#include <cstddef>
+#include <sstream>
+
+namespace ShaderTest {
+
+FloatTarget::FloatTarget(int width_, int height_, bool withDepth)
+    : width(width_)
+    , height(height_)
+{
+    glGenTextures(1, &colour);
+    glBindTexture(GL_TEXTURE_2D, colour);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
+    if (withDepth) {
+        glGenRenderbuffers(1, &depth);
+        glBindRenderbuffer(GL_RENDERBUFFER, depth);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+    }
+}
+
+FloatTarget::~FloatTarget()
+{
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteRenderbuffers(1, &depth);
+    glDeleteTextures(1, &colour);
+}
+
+void FloatTarget::bindAndClear(const glm::vec4& clearColour) const
+{
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, width, height);
+    glClearColor(clearColour.r, clearColour.g, clearColour.b, clearColour.a);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | (depth != 0 ? GL_DEPTH_BUFFER_BIT : 0));
+}
+
+std::vector<glm::vec4> FloatTarget::read() const
+{
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    auto raw = KestTest::readPixels(0, 0, width, height);
+    std::vector<glm::vec4> pixels(static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = glm::vec4(raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], raw[4 * i + 3]);
+    return pixels;
+}
+
+Kest::Texture makeFloatTexture(int width, int height, const std::vector<glm::vec4>& texels,
+                               GLint filter)
+{
+    Kest::Texture texture;
+    glGenTextures(1, &texture.id);
+    glBindTexture(GL_TEXTURE_2D, texture.id);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, texels.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    return texture;
+}
+
+glm::vec2 pixelTexCoords(int x, int y, int width, int height)
+{
+    return glm::vec2((static_cast<float>(x) + 0.5f) / static_cast<float>(width),
+                     (static_cast<float>(y) + 0.5f) / static_cast<float>(height));
+}
+
+glm::vec2 pixelClipPosition(int x, int y, int width, int height)
+{
+    return 2.0f * pixelTexCoords(x, y, width, height) - 1.0f;
+}
+
+namespace {
+
+void floatAttribute(Kest::ShaderProgram& program, const char* name, GLint size, GLsizei stride,
+                    size_t offset)
+{
+    GLint location = program.getAttribLocation(name);
+    if (location < 0)
+        return;
+    glEnableVertexAttribArray(static_cast<GLuint>(location));
+    glVertexAttribPointer(static_cast<GLuint>(location), size, GL_FLOAT, GL_FALSE, stride,
+                          reinterpret_cast<const void*>(offset));
+}
+
+} // namespace
+
+void Position2Vertex::initAttributes(Kest::ShaderProgram& program)
+{
+    floatAttribute(program, "position", 2, sizeof(Position2Vertex), 0);
+}
+
+void GlitterVertex::initAttributes(Kest::ShaderProgram& program)
+{
+    floatAttribute(program, "position", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, position));
+    floatAttribute(program, "normal", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, normal));
+    floatAttribute(program, "colour", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, colour));
+}
+
+void fillQuad(Kest::Part& part, float low, float high)
+{
+    const Position2Vertex vertices[] = {{{low, low}}, {{high, low}}, {{low, high}}, {{high, high}}};
+    const GLuint elements[] = {0, 1, 2, 2, 1, 3};
+    part.setMesh(vertices, elements);
+}
+
+std::string describe(const glm::vec3& v)
+{
+    std::ostringstream out;
+    out.precision(7);
+    out << "(" << v.x << ", " << v.y << ", " << v.z << ")";
+    return out.str();
+}
+
+} // namespace ShaderTest

@@ -1,0 +1,76 @@
+#pragma once
+
+// Small GL helpers for rendering the real programs into float images and reading them back.
+
+#include "part.h"
+#include "shader.h"
+
+#include <GL/glew.h>
+#include <glm/vec2.hpp>
+#include <glm/vec3.hpp>
+#include <glm/vec4.hpp>
+
+#include <string>
+#include <vector>
+
+namespace ShaderTest {
+
+// An RGBA32F colour buffer (with an optional depth buffer) in a framebuffer of its own.
+class FloatTarget {
+public:
+    int width;
+    int height;
+    GLuint framebuffer = 0;
+    GLuint colour = 0;
+    GLuint depth = 0;
+
+    FloatTarget(int width, int height, bool withDepth = false);
+    ~FloatTarget();
+    FloatTarget(const FloatTarget&) = delete;
+    FloatTarget& operator=(const FloatTarget&) = delete;
+
+    // Binds for drawing and reading, sets the viewport and clears colour and depth.
+    void bindAndClear(const glm::vec4& clearColour = glm::vec4(0.0f)) const;
+    // Row-major from the bottom row, as GL reads them.
+    std::vector<glm::vec4> read() const;
+};
+
+// An RGBA32F texture with the given texels (bottom row first).
+Kest::Texture makeFloatTexture(int width, int height, const std::vector<glm::vec4>& texels,
+                               GLint filter);
+
+// Texture coordinate / clip position of a pixel centre.
+glm::vec2 pixelTexCoords(int x, int y, int width, int height);
+glm::vec2 pixelClipPosition(int x, int y, int width, int height);
+
+// Vertex types for the test meshes, laid out by attribute name like the demo's own.
+struct Position2Vertex {
+    float position[2];
+    static void initAttributes(Kest::ShaderProgram& program);
+};
+struct GlitterVertex {
+    float position[3];
+    float normal[3];
+    float colour[3];
+    static void initAttributes(Kest::ShaderProgram& program);
+};
+
+// A clip-space quad (-1..1) or a unit-square quad (0..1), two counter-clockwise triangles.
+void fillQuad(Kest::Part& part, float low, float high);
+
+// Largest deviation seen by a comparison, reported with where it happened.
+struct Deviation {
+    float largest = 0.0f;
+    std::string where;
+    void record(float difference, const std::string& place)
+    {
+        if (difference > largest) {
+            largest = difference;
+            where = place;
+        }
+    }
+};
+
+std::string describe(const glm::vec3& v);
+
+} // namespace ShaderTest
