@@ -20,23 +20,18 @@ constexpr float ringRadius = 20.0f;
 constexpr float fadeStart = 76.8f;
 constexpr float fadeRate = 1.6f;
 
-const glm::vec3 xAxis(1.0f, 0.0f, 0.0f);
-const glm::vec3 yAxis(0.0f, 1.0f, 0.0f);
-const glm::mat4 identity(1.0f);
+constexpr glm::vec3 xAxis(1.0f, 0.0f, 0.0f);
+constexpr glm::vec3 yAxis(0.0f, 1.0f, 0.0f);
+constexpr glm::mat4 identity(1.0f);
 
 // Products are built left to right from the identity, each factor multiplied on the right.
 glm::mat4 rotateX(const glm::mat4& m, float angle) { return glm::rotate(m, angle, xAxis); }
 glm::mat4 rotateY(const glm::mat4& m, float angle) { return glm::rotate(m, angle, yAxis); }
 glm::mat4 translate(const glm::mat4& m, float x, float y, float z) { return glm::translate(m, glm::vec3(x, y, z)); }
 
-// (20 sin θj, 20 cos θj) with θj formed as ((float)j × π) × 2 / 7; polytope 0 uses 0 and 1 exactly.
+// (20 sin θj, 20 cos θj) with θj formed as ((float)j × π) × 2 / 7; θ0 = 0 gives exactly 0 and 20.
 void ringPosition(std::size_t j, float& x, float& z)
 {
-    if (j == 0) {
-        x = 0.0f;
-        z = ringRadius;
-        return;
-    }
     const float theta = (static_cast<float>(j) * pi) * 2.0f / 7.0f;
     x = ringRadius * std::sin(theta);
     z = ringRadius * std::cos(theta);
@@ -101,8 +96,8 @@ float ringAngle(float t)
 {
     const float w = turnRate * std::max(0.0f, t - riseTime);
     float u = w - std::sin(7.0f * w) / 7.0f;
-    // Where the eased step falls back, push it the other way: the step runs past the next
-    // seventh and settles back onto it.
+    // Late in each step (sin 7u < 0) push it forward: the ring runs past the next seventh and
+    // settles back onto it exactly when the step ends.
     const float k = 2.0f * std::sin(7.0f * u);
     if (k < 0.0f)
         u -= k / 7.0f;
