@@ -206,22 +206,26 @@ void landing(const Routes& r, int bar, double weight)
 }
 
 // The ring turns one seventh: a low tom and a metallic strike, with a chord stab while
-// the full band plays.
-void ringStep(const Routes& r, int bar, double weight, bool stab)
+// the full band plays. The tom stands in for that bar's first kick, pumping the mix in
+// its place, so the two never pile up into one peak.
+void ringStep(Mix& mix, const Routes& r, int bar, double weight, bool stab)
 {
     const Chord& chord = *harmony[bar];
-    tom(r.hits, at(bar), chord.root + 12, 0.45 * weight);
-    bell(r.bells, at(bar), chord.tones[4] + 12, 0.14 * weight, bar % 2 == 0 ? -0.5 : 0.5, 0.7);
+    tom(r.hits, at(bar), chord.root + 12, 0.7 * weight);
+    mix.pumpTimes.push_back(at(bar));
+    bell(r.bells, at(bar), chord.tones[4] + 12, 0.2 * weight, bar % 2 == 0 ? -0.5 : 0.5, 0.7);
+    bell(r.bells, at(bar), chord.tones[2] + 24, 0.12 * weight, bar % 2 == 0 ? 0.5 : -0.5, 0.5);
     if (!stab)
         return;
+    crash(r.hits, at(bar), 0.1, 0.35);
     PadTone tone;
     tone.cutoffStart = 5000;
     tone.cutoffEnd = 1200;
     tone.attack = 0.004;
-    tone.release = 0.45;
+    tone.release = 0.6;
     tone.width = 1.0;
     for (int note : chord.tones)
-        pad(r.hits, at(bar), 0.3, note + 12, 0.22 * weight, tone);
+        pad(r.hits, at(bar), 0.4, note + 12, 0.16 * weight, tone);
 }
 
 // Bars 0-7: the terrain and the sky, nothing landed yet. A drone, wind and lone bells;
@@ -347,7 +351,7 @@ void peakSection(Mix& mix, const Routes& r)
     crash(r.hits, at(peak), 0.25, 2.2);
     padsOver(r, peak, lastShot, 0.12, 0.03, 0.8, 1.0);
     for (int bar = peak; bar < lastShot; ++bar) {
-        for (int b = 0; b < 4; ++b)
+        for (int b = 1; b < 4; ++b)
             kickAndPump(mix, r, at(bar, b), 0.75);
         clap(r.drums, at(bar, 1), 0.45);
         clap(r.drums, at(bar, 3), 0.45);
@@ -384,7 +388,6 @@ void fade(Mix& mix, const Routes& r)
 {
     crash(r.hits, at(lastShot), 0.18, 2.5);
     boom(r.hits, at(lastShot), 0.45);
-    kickAndPump(mix, r, at(lastShot), 0.7);
     padRun(r, lastShot, barCount - 1, 0.13, 0.02, 3.0, 1.0);
     bass(r.bass, at(lastShot), 3.0, 26, 0.8, 200, 500);
     const Chord& chord = *harmony[lastShot];
@@ -410,7 +413,7 @@ void writeScore(Mix& mix)
         landing(r, bar, bar < waveFront ? 1.0 : 1.3);
     }
     for (int bar = peak; bar < barCount; ++bar)
-        ringStep(r, bar, bar < lastShot ? 1.0 : 0.7, bar < lastShot);
+        ringStep(mix, r, bar, bar < lastShot ? 1.0 : 0.7, bar < lastShot);
 
     std::sort(mix.pumpTimes.begin(), mix.pumpTimes.end());
 }
