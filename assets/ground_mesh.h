@@ -22,7 +22,7 @@ constexpr float groundRowHeight = 0.8660254f;
 constexpr float groundPatchHeight = 55.425625f;
 
 // Position of vertex (patch, row, column), each coordinate evaluated in single precision in
-// exactly this order so that the seams of neighbouring patches agree.
+// exactly this order; the copies of a seam vertex in two patches agree to rounding (~1e-5).
 inline glm::vec2 groundVertex(int patch, int row, int column)
 {
     const float r = static_cast<float>(row), c = static_cast<float>(column);
