@@ -12,7 +12,7 @@
 
 namespace {
 
-class ProgramBuildTest : public KestTest::GLTest {};
+class BuiltProgramTest : public KestTest::GLTest {};
 
 struct Builder {
     const char* name;
@@ -29,7 +29,7 @@ const Builder builders[] = {
     {"ground", Kest::createGroundShader, 3, "outColour"},
 };
 
-TEST_F(ProgramBuildTest, EveryProgramCompilesAndLinksWithAnEmptyLog)
+TEST_F(BuiltProgramTest, EveryProgramCompilesAndLinksWithAnEmptyLog)
 {
     for (const Builder& builder : builders) {
         SCOPED_TRACE(builder.name);
@@ -68,7 +68,7 @@ TEST_F(ProgramBuildTest, EveryProgramCompilesAndLinksWithAnEmptyLog)
     }
 }
 
-TEST_F(ProgramBuildTest, BuildersCacheTheLocationsOfTheirOwnUniformsOnly)
+TEST_F(BuiltProgramTest, BuildersCacheTheLocationsOfTheirOwnUniformsOnly)
 {
     Kest::ShaderProgram sky = Kest::createSkyShader();
     EXPECT_NE(sky.transformLocation, -1);
@@ -98,7 +98,7 @@ TEST_F(ProgramBuildTest, BuildersCacheTheLocationsOfTheirOwnUniformsOnly)
     }
 }
 
-TEST_F(ProgramBuildTest, PostProcessingUniformsAreTheOnesTheFramePassesLookUp)
+TEST_F(BuiltProgramTest, PostProcessingUniformsAreTheOnesTheFramePassesLookUp)
 {
     Kest::ShaderProgram hdr = Kest::createHdrShader();
     for (const char* name : {"hdrBuffer", "bloomBuffer", "exposure"})

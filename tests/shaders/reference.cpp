@@ -244,23 +244,26 @@ glm::vec3 glitterShade(const GlitterVaryings& in, float time)
 
 // ---- Ground ------------------------------------------------------------------------------
 
-float terrainHash(const glm::vec2& p)
+float terrainHash(const glm::vec2& p, TerrainSum sum)
 {
-    float qx = 50.0f * fract(p.x * 0.3183099f);
-    float qy = 50.0f * fract(p.y * 0.3183099f);
-    return fract(qx * qy * (qx + qy));
+    float fx = fract(p.x * 0.3183099f);
+    float fy = fract(p.y * 0.3183099f);
+    float qx = 50.0f * fx;
+    float qy = 50.0f * fy;
+    float qsum = sum == TerrainSum::AsWritten ? qx + qy : 50.0f * (fx + fy);
+    return fract(qx * qy * qsum);
 }
 
-float terrainNoise(const glm::vec2& x)
+float terrainNoise(const glm::vec2& x, TerrainSum sum)
 {
     glm::vec2 p(std::floor(x.x), std::floor(x.y));
     glm::vec2 w = x - p;
     glm::vec2 u(fade(w.x), fade(w.y));
 
-    float a = terrainHash(p + glm::vec2(0.0f, 0.0f));
-    float b = terrainHash(p + glm::vec2(1.0f, 0.0f));
-    float c = terrainHash(p + glm::vec2(0.0f, 1.0f));
-    float d = terrainHash(p + glm::vec2(1.0f, 1.0f));
+    float a = terrainHash(p + glm::vec2(0.0f, 0.0f), sum);
+    float b = terrainHash(p + glm::vec2(1.0f, 0.0f), sum);
+    float c = terrainHash(p + glm::vec2(0.0f, 1.0f), sum);
+    float d = terrainHash(p + glm::vec2(1.0f, 1.0f), sum);
 
     float k0 = a;
     float k1 = b - a;
@@ -269,25 +272,26 @@ float terrainNoise(const glm::vec2& x)
     return 2.0f * (k0 + k1 * u.x + k2 * u.y + k4 * u.x * u.y) - 1.0f;
 }
 
-float terrainFbm(const glm::vec2& x)
+float terrainFbm(const glm::vec2& x, TerrainSum sum)
 {
-    float sum = 0.0f;
+    float total = 0.0f;
     float amplitude = 0.5f;
     glm::vec2 point = x;
     for (int octave = 0; octave < 8; ++octave) {
-        sum += amplitude * terrainNoise(point);
+        total += amplitude * terrainNoise(point, sum);
         amplitude *= 0.5f;
         point = point * 2.0f;
     }
-    return sum;
+    return total;
 }
 
-float terrain(const glm::vec2& p)
+float terrain(const glm::vec2& p, TerrainSum sum)
 {
-    return 16.0f * terrainFbm(p / 16.0f + glm::vec2(21.0f, 21.0f));
+    return 16.0f * terrainFbm(p / 16.0f + glm::vec2(21.0f, 21.0f), sum);
 }
 
-glm::vec3 groundVertex(const glm::vec2& position, float time, const glm::mat4& transform)
+glm::vec3 groundVertex(const glm::vec2& position, float time, const glm::mat4& transform,
+                       TerrainSum sum)
 {
     float r = 6.0f * glm::length(position);
     float gt = (time - 38.4f) * 50.0f - r;
@@ -295,7 +299,7 @@ glm::vec3 groundVertex(const glm::vec2& position, float time, const glm::mat4& t
     float gauss = std::exp(-0.0008f * r * r);
 
     glm::vec4 w = transform * glm::vec4(2.0f * position.x, 0.0f, 2.0f * position.y, 1.0f);
-    float h = terrain(glm::vec2(w.x, w.z)) - 16.0f * std::cos(0.01f * (r - (1.0f - s) * 60.0f));
+    float h = terrain(glm::vec2(w.x, w.z), sum) - 16.0f * std::cos(0.01f * (r - (1.0f - s) * 60.0f));
     w.y = std::max(h + 4.0f - 4.0f * s, -10.0f) - smoothstep(480.0f, 510.0f, gt) * gauss * 20.0f;
     return glm::vec3(w);
 }

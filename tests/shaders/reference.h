@@ -86,13 +86,20 @@ glm::vec3 glitterShade(const GlitterVaryings& in, float time);
 
 // ---- Ground -----------------------------------------------------------------------------
 
-float terrainHash(const glm::vec2& p);
-float terrainNoise(const glm::vec2& x);
-float terrainFbm(const glm::vec2& x);
-float terrain(const glm::vec2& p);
+// How the terrain hash rounds q.x + q.y, with q = 50 fract(p / pi). GLSL lets a compiler
+// rearrange arithmetic: Mesa's optimiser turns 50 fx + 50 fy into 50 (fx + fy), and the
+// product q.x q.y (q.x + q.y), up to 2.5e5 where one unit in the last place is 1/64, then
+// rounds differently in about one hash in a thousand.
+enum class TerrainSum { AsWritten, ConstantFactored };
+
+float terrainHash(const glm::vec2& p, TerrainSum sum = TerrainSum::AsWritten);
+float terrainNoise(const glm::vec2& x, TerrainSum sum = TerrainSum::AsWritten);
+float terrainFbm(const glm::vec2& x, TerrainSum sum = TerrainSum::AsWritten);
+float terrain(const glm::vec2& p, TerrainSum sum = TerrainSum::AsWritten);
 
 // The vertex stage's world position for a mesh position.
-glm::vec3 groundVertex(const glm::vec2& position, float time, const glm::mat4& transform);
+glm::vec3 groundVertex(const glm::vec2& position, float time, const glm::mat4& transform,
+                       TerrainSum sum = TerrainSum::AsWritten);
 
 struct GroundFacet {
     glm::vec3 normal;

@@ -63,6 +63,7 @@ protected:
     float compare(const std::vector<glm::vec4>& pixels, const glm::mat4& view, const char* name)
     {
         ShaderTest::Deviation deviation;
+        ShaderTest::Deviation absolute;
         int failures = 0;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
@@ -74,6 +75,7 @@ protected:
                     float difference = std::fabs(gpu[c] - expected[c]);
                     float allowed = absoluteTolerance + relativeTolerance * std::fabs(expected[c])
                                     + 2.0f * spread[c];
+                    absolute.record(difference, std::to_string(x) + "," + std::to_string(y));
                     deviation.record(difference / allowed,
                                      std::to_string(x) + "," + std::to_string(y) + " gpu "
                                          + ShaderTest::describe(glm::vec3(gpu)) + " cpu "
@@ -85,8 +87,9 @@ protected:
                 EXPECT_EQ(gpu.a, 1.0f);
             }
         }
-        std::cout << "[ deviation ] sky " << name << ": " << deviation.largest
-                  << " of the tolerance at " << deviation.where << "\n";
+        std::cout << "[ deviation ] sky " << name << ": " << absolute.largest << " at "
+                  << absolute.where << "; " << deviation.largest << " of the tolerance at "
+                  << deviation.where << "\n";
         return deviation.largest;
     }
 };
