@@ -100,15 +100,13 @@ void pluck(const Output& out, double start, int note, double gain, double pan, d
     const Envelope envelope{0.002, 0.16, 0.0, 0.12};
     const double gate = 0.5;
     const Pan place(pan);
-    SineOscillator carrier;
+    Phasor carrier;
     SineOscillator modulator;
     SineOscillator shimmer;
     out.play(start, gate + envelope.release, [&](double t) {
-        double index = (0.6 + 3.4 * brightness) * std::exp(-t / 0.07);
-        double m = modulator.next(2.0 * hz);
-        double phase = carrier.phase;
-        carrier.next(hz);
-        double s = std::sin(twoPi * phase + index * m) + 0.25 * brightness * shimmer.next(4.0 * hz) * std::exp(-t / 0.05);
+        double index = (0.6 + 3.4 * brightness) * std::exp(-t / 0.07) / twoPi;
+        double s = sineOfTurns(carrier.advance(hz) + index * modulator.next(2.0 * hz)) +
+                   0.25 * brightness * shimmer.next(4.0 * hz) * std::exp(-t / 0.05);
         s *= gain * envelope.at(t, gate);
         return Frame{s * place.left, s * place.right};
     });
@@ -117,24 +115,25 @@ void pluck(const Output& out, double start, int note, double gain, double pan, d
 void bell(const Output& out, double start, int note, double gain, double pan, double decaySeconds)
 {
     const double hz = midiToHz(note);
-    const double length = decaySeconds * 5.0;
+    const double length = decaySeconds * 4.0;
     const Pan place(pan);
     const double detune = std::pow(2.0, 2.5 / 1200.0);
-    SineOscillator carrierLeft;
-    SineOscillator carrierRight;
+    Phasor carrierLeft;
+    Phasor carrierRight;
     SineOscillator modulatorLeft;
     SineOscillator modulatorRight;
+    // Both decays run as per-sample factors: bells ring long, and exp() per sample adds up.
+    const double ringFactor = std::exp(-1.0 / (decaySeconds * sampleRate));
+    const double indexFactor = std::exp(-1.0 / (0.3 * decaySeconds * sampleRate));
+    double ring = 1.0;
+    double index = 1.8 / twoPi;
     out.play(start, length, [&](double t) {
-        double index = 1.8 * std::exp(-t / (0.3 * decaySeconds));
-        double ml = modulatorLeft.next(3.5 * hz / detune);
-        double mr = modulatorRight.next(3.5 * hz * detune);
-        double pl = carrierLeft.phase;
-        double pr = carrierRight.phase;
-        carrierLeft.next(hz / detune);
-        carrierRight.next(hz * detune);
-        double a = gain * onset(t, 0.003) * std::exp(-t / decaySeconds) * tail(t, length, 0.3);
-        return Frame{a * place.left * std::sin(twoPi * pl + index * ml),
-                     a * place.right * std::sin(twoPi * pr + index * mr)};
+        double a = gain * onset(t, 0.003) * ring * tail(t, length, 0.3);
+        double left = sineOfTurns(carrierLeft.advance(hz / detune) + index * modulatorLeft.next(3.5 * hz / detune));
+        double right = sineOfTurns(carrierRight.advance(hz * detune) + index * modulatorRight.next(3.5 * hz * detune));
+        ring *= ringFactor;
+        index *= indexFactor;
+        return Frame{a * place.left * left, a * place.right * right};
     });
 }
 
@@ -213,7 +212,7 @@ void kick(const Output& out, double start, double gain)
     const FilterCoefficients clickTone(3000.0, 0.7);
     out.play(start, length, [&](double t) {
         double hz = 44.0 + 120.0 * std::exp(-t / 0.03);
-        double body = std::sin(twoPi * phase);
+        double body = sineOfTurns(phase);
         phase += hz / sampleRate;
         body = std::tanh(1.6 * body) / std::tanh(1.6);
         click.process(rng.bipolar(), clickTone);
@@ -316,7 +315,7 @@ void tom(const Output& out, double start, int note, double gain)
     const double length = 1.2;
     double phase = 0.0;
     out.play(start, length, [&](double t) {
-        double s = std::sin(twoPi * phase) * std::exp(-t / 0.35) + 0.2 * rng.bipolar() * std::exp(-t / 0.01);
+        double s = sineOfTurns(phase) * std::exp(-t / 0.35) + 0.2 * rng.bipolar() * std::exp(-t / 0.01);
         phase += hz * (1.0 + 0.6 * std::exp(-t / 0.04)) / sampleRate;
         s *= gain * onset(t, 0.001) * tail(t, length, 0.1);
         return Frame{0.7071 * s, 0.7071 * s};
@@ -332,7 +331,7 @@ void boom(const Output& out, double start, double gain)
     const FilterCoefficients colour(150.0, 0.7);
     out.play(start, length, [&](double t) {
         double hz = 32.0 + 40.0 * std::exp(-t / 0.25);
-        double s = std::sin(twoPi * phase) * std::exp(-t / 0.9);
+        double s = sineOfTurns(phase) * std::exp(-t / 0.9);
         phase += hz / sampleRate;
         rumble.process(rng.bipolar(), colour);
         s += 0.8 * rumble.low * std::exp(-t / 0.4);

@@ -17,8 +17,10 @@ double truePeak(const Bus& bus);
 struct MasterSettings {
     double targetLufs = -14.0;
     double ceilingDb = -2.4;     // true peak; leaves room for the MP3 encoder's overshoot
+    // The last shot fades its exposure as exp(-1.6 (t - 76.8)); after the picture's 2.2
+    // gamma the screen dims as exp(-1.6 / 2.2 (t - 76.8)), and so does the sound.
     double fadeStart = 76.8;     // seconds
-    double fadeRate = 0.727;     // nepers per second
+    double fadeRate = 1.6 / 2.2; // per second
     double endTaper = 0.3;       // seconds of raised-cosine fade to exact zero at the end
 };
 

@@ -197,7 +197,7 @@ void snareRoll(const Routes& r, int bar, double fromGain, double toGain)
 void landing(const Routes& r, int bar, double weight)
 {
     swell(r.space, at(bar), 1.2, 0.3 * weight);
-    boom(r.hits, at(bar), 0.45 * weight);
+    boom(r.hits, at(bar), 0.38 * weight);
     crash(r.hits, at(bar), 0.05 * weight, 0.9);
     const Chord& chord = *harmony[bar];
     const double pans[3] = {-0.6, 0.0, 0.6};
@@ -295,14 +295,15 @@ void buildToWaveFront(Mix& mix, const Routes& r)
 void waveFrontSection(Mix& mix, const Routes& r)
 {
     crash(r.hits, at(waveFront), 0.15, 1.2);
-    padsOver(r, waveFront, drop, 0.13, 0.6, 1.0, 0.9);
+    padsOver(r, waveFront, drop - 1, 0.13, 0.6, 1.0, 0.9);
+    padRun(r, drop - 1, drop - 1, 0.07, 0.6, 0.3, 0.9);  // the build thins out
     for (int bar = waveFront; bar < 19; ++bar) {
-        kickAndPump(mix, r, atStep(bar, 0), 0.65);
-        kickAndPump(mix, r, atStep(bar, 10), 0.55);
+        kickAndPump(mix, r, atStep(bar, 0), 0.55);
+        kickAndPump(mix, r, atStep(bar, 10), 0.45);
         snare(r.drums, atStep(bar, 8), 0.5);
         hatBar(r, bar, 0.08, 0.0, 1.6);
         hat(r.drums, atStep(bar, 14), 0.1, 0.18, 0.2);
-        bassBar(r, bar, "R--O..R-.OR-..O.", 0.8, 260, 700);
+        bassBar(r, bar, "R--O..R-.OR-..O.", 0.65, 260, 700);
         arpBar(r, bar, 1, 0.11, 0.7);
     }
     arpBar(r, 19, 1, 0.06, 0.8);
@@ -318,14 +319,15 @@ void dropSection(Mix& mix, const Routes& r)
     crash(r.hits, at(drop), 0.2, 1.5);
     boom(r.hits, at(drop), 0.4);
     crash(r.hits, at(24), 0.12, 1.2);
-    padsOver(r, drop, peak, 0.12, 0.05, 0.6, 1.0);
+    padsOver(r, drop, peak - 1, 0.12, 0.05, 0.6, 1.0);
+    padRun(r, peak - 1, peak - 1, 0.07, 0.3, 0.3, 1.0);
     for (int bar = drop; bar < 27; ++bar) {
         for (int b = 0; b < 4; ++b)
-            kickAndPump(mix, r, at(bar, b), 0.7);
+            kickAndPump(mix, r, at(bar, b), 0.62);
         clap(r.drums, at(bar, 1), 0.4);
         clap(r.drums, at(bar, 3), 0.4);
         hatBar(r, bar, 0.08, 0.12, 1.5);
-        bassBar(r, bar, bar % 4 == 3 ? ".RRR.RRR.RRR.OFO" : ".RRR.RRR.RRR.RRO", 0.9, 300, 900);
+        bassBar(r, bar, bar % 4 == 3 ? ".RRR.RRR.RRR.OFO" : ".RRR.RRR.RRR.RRO", 0.78, 300, 900);
         arpBar(r, bar, 1, 0.12, 0.8);
     }
     arpBar(r, 27, 1, 0.06, 0.9);
@@ -384,7 +386,7 @@ void peakSection(Mix& mix, const Routes& r)
 // Bars 32-35: the last shot fades to black. One final chord rings out over a low D,
 // and the ring's remaining steps sound as distant strikes; the master fade follows the
 // picture's exposure.
-void fade(Mix& mix, const Routes& r)
+void fade(const Routes& r)
 {
     crash(r.hits, at(lastShot), 0.18, 2.5);
     boom(r.hits, at(lastShot), 0.45);
@@ -406,7 +408,7 @@ void writeScore(Mix& mix)
     waveFrontSection(mix, r);
     dropSection(mix, r);
     peakSection(mix, r);
-    fade(mix, r);
+    fade(r);
 
     for (int j = 0; j < landingCount; ++j) {
         int bar = firstLanding + 2 * j;
