@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
+# PulseAudio when they are not running, and runs every test in both builds.
+# Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup.sh
+
+jobs=$(nproc)
+for preset in release sanitize; do
+  echo "== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+# Third-party libraries (Mesa, X11, SFML) keep allocations until exit; our own code must not.
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+status=0
+for preset in release sanitize; do
+  echo "== test: $preset"
+  scripts/services.sh ctest --preset "$preset" "$@" || status=1
+done
+exit $status
