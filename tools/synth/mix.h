@@ -48,7 +48,7 @@ struct Output {
     double reverb;
     double echo;
 
-    // Renders voice(t, frameIndex) -> Frame for t in [0, length) seconds from start.
+    // Adds voice(t) -> Frame for t in [0, length) seconds after start, clipped to the bus.
     template <typename Voice>
     void play(double start, double length, Voice&& voice) const
     {

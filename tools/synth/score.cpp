@@ -180,11 +180,12 @@ void hatBar(const Routes& r, int bar, double closed, double open, double accent)
 }
 
 // A roll that speeds up and swells over one bar: eighths, then sixteenths, then
-// thirty-seconds in the last beat.
+// thirty-seconds in the last beat, stopping a sixteenth early so the downbeat that
+// follows lands out of a breath of quiet.
 void snareRoll(const Routes& r, int bar, double fromGain, double toGain)
 {
     double time = at(bar);
-    const double end = at(bar + 1);
+    const double end = at(bar + 1) - sixteenth;
     while (time < end - 1e-9) {
         double x = (time - at(bar)) / barSeconds;
         snare(r.drums, time, fromGain + (toGain - fromGain) * x * x);
@@ -287,7 +288,7 @@ void buildToWaveFront(Mix& mix, const Routes& r)
     }
     kickAndPump(mix, r, at(15), 0.45);
     snareRoll(r, 15, 0.06, 0.4);
-    riser(r.space, at(15), barSeconds, 0.3);
+    riser(r.space, at(15), barSeconds - sixteenth, 0.3);
 }
 
 // Bars 16-19: the front runs out over the terrain. A half-time groove; bar 19 strips
@@ -308,7 +309,7 @@ void waveFrontSection(Mix& mix, const Routes& r)
     }
     arpBar(r, 19, 1, 0.06, 0.8);
     snareRoll(r, 19, 0.08, 0.5);
-    riser(r.space, at(19), barSeconds, 0.35);
+    riser(r.space, at(19), barSeconds - sixteenth, 0.35);
 }
 
 // Bars 20-27: the drop, as the grid spreads and the pit sinks. Four on the floor, a
@@ -332,7 +333,7 @@ void dropSection(Mix& mix, const Routes& r)
     }
     arpBar(r, 27, 1, 0.06, 0.9);
     snareRoll(r, 27, 0.1, 0.55);
-    riser(r.space, at(27), barSeconds, 0.4);
+    riser(r.space, at(27), barSeconds - sixteenth, 0.4);
 
     struct Answer {
         int bar;
