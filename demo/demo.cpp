@@ -233,7 +233,8 @@ void run(sf::Window& window)
 int main()
 {
     // The windowing library aborts without a display; end clearly instead.
-    if (!Platform::displayAvailable()) {
+    const Platform::DisplayConnection display;
+    if (!display.available()) {
         std::fprintf(stderr, "demo: no display to open a window on (is DISPLAY set?)\n");
         return 1;
     }

@@ -3,7 +3,10 @@
 namespace Platform {
 
 // A Windows session always has a desktop to open a window on.
-bool displayAvailable()
+DisplayConnection::DisplayConnection() = default;
+DisplayConnection::~DisplayConnection() = default;
+
+bool DisplayConnection::available() const
 {
     return true;
 }

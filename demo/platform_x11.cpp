@@ -4,13 +4,20 @@
 
 namespace Platform {
 
-bool displayAvailable()
+DisplayConnection::DisplayConnection()
+    : handle(XOpenDisplay(nullptr))
 {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
-    XCloseDisplay(display);
-    return true;
+}
+
+DisplayConnection::~DisplayConnection()
+{
+    if (handle != nullptr)
+        XCloseDisplay(static_cast<Display*>(handle));
+}
+
+bool DisplayConnection::available() const
+{
+    return handle != nullptr;
 }
 
 } // namespace Platform

@@ -15,7 +15,7 @@ mkdir -p "$runtime"
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   # -displayfd lets the server pick a free display number itself, so concurrent runs never race.
   exec {displayfd}<> <(:)
-  Xvfb -displayfd "$displayfd" -screen 0 "${DEMO_SCREEN:-1280x1024x24}" +extension GLX -nolisten tcp \
+  Xvfb -displayfd "$displayfd" -screen 0 "${DEMO_SCREEN:-1280x1024x24}" +extension GLX -nolisten tcp -noreset \
     >"$runtime/xvfb-$$.log" 2>&1 &
   started+=($!)
   read -r -t 20 -u "$displayfd" number || { echo "services: Xvfb did not start" >&2; cat "$runtime/xvfb-$$.log" >&2; exit 1; }
