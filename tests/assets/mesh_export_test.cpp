@@ -8,8 +8,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -40,21 +40,22 @@ Reading assimpInfo(const fs::path& file, bool raw)
         pclose(pipe);
     }
     Reading r;
-    std::smatch m;
-    if (std::regex_search(text, m, std::regex(R"(\nVertices:\s+(\d+))")))
-        r.vertices = std::stol(m[1]);
-    if (std::regex_search(text, m, std::regex(R"(\nFaces:\s+(\d+))")))
-        r.faces = std::stol(m[1]);
-    const std::string number = R"((-?[\d.]+))";
-    if (std::regex_search(text, m, std::regex("Minimum point\\s+\\(" + number + " " + number + " " + number + "\\)")))
-        for (int i = 0; i < 3; ++i)
-            r.min[i] = std::stod(m[i + 1]);
-    if (std::regex_search(text, m, std::regex("Maximum point\\s+\\(" + number + " " + number + " " + number + "\\)")))
-        for (int i = 0; i < 3; ++i)
-            r.max[i] = std::stod(m[i + 1]);
-    const std::regex material(R"(\n\s+'(rgb_[0-9A-F]{6})' \(prop\))");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), material); it != std::sregex_iterator(); ++it)
-        r.materials.insert((*it)[1]);
+    // The summary lines read "Vertices:   600", "Minimum point      (-4.2 -4.2 -4.2)"; the
+    // named materials "    'rgb_73DDDD' (prop) ...".
+    auto after = [&](const char* label) -> const char* {
+        const size_t at = text.find(std::string("\n") + label);
+        return at == std::string::npos ? nullptr : text.c_str() + at + 1 + std::strlen(label);
+    };
+    if (const char* p = after("Vertices:"))
+        r.vertices = std::strtol(p, nullptr, 10);
+    if (const char* p = after("Faces:"))
+        r.faces = std::strtol(p, nullptr, 10);
+    if (const char* p = after("Minimum point"))
+        std::sscanf(p, " (%lf %lf %lf)", &r.min[0], &r.min[1], &r.min[2]);
+    if (const char* p = after("Maximum point"))
+        std::sscanf(p, " (%lf %lf %lf)", &r.max[0], &r.max[1], &r.max[2]);
+    for (size_t at = text.find("'rgb_"); at != std::string::npos; at = text.find("'rgb_", at + 1))
+        r.materials.insert(text.substr(at + 1, 10));
     return r;
 }
 
