@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,14 @@ TEST(Catalogue, SceneOrderAndStarPolyhedraFitInRadiusFive)
         for (const auto& v : mesh.vertices)
             ASSERT_LE(glm::length(v.position), 5.0f) << catalogue[i].name;
     }
+}
+
+TEST(Catalogue, OversizedDescriptionFailsBeforeReadingAnything)
+{
+    // A count no list can hold fails at the reservation, before the null tables are touched.
+    const colour_run colours[] = {{1, 0xFFFFFF}, {0, 0}};
+    const polytope huge{nullptr, nullptr, ~std::uint64_t{0}, colours};
+    EXPECT_THROW(Assets::flattenPolytope(huge, 1.0f), std::length_error);
 }
 
 TEST(Catalogue, HubAfterScaling)

@@ -19,6 +19,19 @@ struct Table {
     std::vector<std::pair<int, std::uint32_t>> colours;
 };
 
+// Numbering. Coordinates equal within `tolerance` count as ties (exact values equal, apart by
+// rounding) and pass the decision to the next key.
+// - hub: the rings T(0..6), W(0..6), B(0..6), then the apex; faces in the construction order.
+// - srtc15, srtc35: points ascending by x, then y, then z.
+// - sco2: points ascending by x, then z, then y. Exact ties in x are common here, and z before y
+//   is what makes the first face the green representative 8, 7, 12.
+// - Faces given as a class of images: the representative first, in its stored order, then the
+//   other images in lexicographic order of their index lists. Each image starts at the image of
+//   the representative's first point (a reflection reverses the rest). srtc35's two classes
+//   share one colour and are merged into one such list (interleaved), led by the first class.
+// - gticosidodeca, dodecadodeca: see fanSolid in solids.cpp (a walk of the fans numbers the
+//   outer points and the inner ones); the faces of outer points follow the fans, each starting
+//   at its lowest index, clockwise, in lexicographic order of their index lists.
 Table hubTable();
 Table gticosidodecaTable();
 Table dodecadodecaTable();
