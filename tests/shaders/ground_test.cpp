@@ -259,15 +259,34 @@ protected:
     static constexpr int size = 128;
 
     struct View {
-        glm::vec2 centre; // world x, z in the middle of the picture
-        float halfWidth;  // world units from the middle to the picture's edge
+        glm::vec2 centre;       // world x, z in the middle of the picture
+        float halfWidth;        // world units from the middle to the picture's edge
+        bool mirrorLight = false; // eye where flat ground mirrors the light into it
     };
 
-    // Straight down from above: picture x is world x, picture y is world -z.
+    // The picture is always taken straight down from above (picture x is world x, picture y
+    // is world -z); the projection undoes whatever camera the fragments see instead.
     static glm::mat4 cameraAbove(const View& view)
     {
         glm::vec3 target(view.centre.x, 0.0f, view.centre.y);
         return glm::lookAt(target + glm::vec3(0.0f, 100.0f, 0.0f), target, glm::vec3(0.0f, 0.0f, -1.0f));
+    }
+
+    static glm::mat4 camera(const View& view)
+    {
+        if (!view.mirrorLight)
+            return cameraAbove(view);
+        // Looking along the light mirrored in the ground, so the specular term is bright.
+        glm::vec3 target(view.centre.x, 0.0f, view.centre.y);
+        glm::vec3 light = Ref::lightDirection();
+        glm::vec3 look(light.x, -light.y, light.z);
+        return glm::lookAt(target - 30.0f * look, target, glm::vec3(0.0f, 1.0f, 0.0f));
+    }
+
+    static glm::mat4 projection(const View& view)
+    {
+        const float h = view.halfWidth;
+        return glm::ortho(-h, h, -h, h, 1.0f, 300.0f) * cameraAbove(view) * glm::inverse(camera(view));
     }
 
     std::vector<glm::vec4> render(const Triangle& triangle, const View& view, float time)
@@ -278,8 +297,7 @@ protected:
         FloatTarget target(size, size, true);
         target.bindAndClear(glm::vec4(-1.0f));
         glEnable(GL_DEPTH_TEST);
-        const float h = view.halfWidth;
-        setUniforms(program, cameraAbove(view), glm::ortho(-h, h, -h, h, 1.0f, 300.0f), time);
+        setUniforms(program, camera(view), projection(view), time);
         part.drawImpl(glm::mat4(1.0f), nullptr);
         glDisable(GL_DEPTH_TEST);
         return target.read();
@@ -320,7 +338,7 @@ protected:
         if (std::min(l0, std::min(l1, l2)) < 1e-3f)
             return false;
         const Ref::GroundFacet facet = Ref::groundFacet(world[0], world[1], world[2], time);
-        const glm::vec3 eye = -Ref::negatedEyePosition(cameraAbove(view));
+        const glm::vec3 eye = -Ref::negatedEyePosition(camera(view));
         fragment.vPos = l0 * world[0] + l1 * world[1] + l2 * world[2] - eye;
         fragment.gPos = g;
         fragment.uv = l0 * Ref::groundCornerUv[0] + l1 * Ref::groundCornerUv[1] + l2 * Ref::groundCornerUv[2];
@@ -403,8 +421,10 @@ TEST_F(GroundPictureProgramTest, LitFacetsWithoutAGridBefore48Seconds)
 {
     const View centreView{{0.0f, 0.0f}, 2.0f};
     const View outerView{{40.0f, 0.0f}, 2.0f};
+    const View mirrorView{{40.0f, 0.0f}, 2.0f, true};
     for (float time : {20.0f, 39.0f, 47.99f}) {
-        for (const auto& [triangle, view] : {std::pair(centreTriangle, centreView), std::pair(outerTriangle, outerView)}) {
+        for (const auto& [triangle, view] : {std::pair(centreTriangle, centreView), std::pair(outerTriangle, outerView),
+                                             std::pair(outerTriangle, mirrorView)}) {
             const std::vector<glm::vec4> pixels = render(triangle, view, time);
             EXPECT_GT(compare(pixels, triangle, view, time, "before the grid"), size * size / 4);
             const std::array<glm::vec3, 3> world = placedCorners(triangle, time);
