@@ -2,6 +2,8 @@
 // demo's audio library decodes it, its loudness as ffmpeg's EBU R128 meter reads it, its
 // shape against the show's landmarks, and that the build makes the same bytes every time.
 
+#include "ebur128.h"
+
 #include <miniaudio.h>
 
 #include <gtest/gtest.h>
@@ -15,11 +17,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#endif
 
 namespace {
 
@@ -71,36 +68,6 @@ std::unique_ptr<DecodedTrack> decode(const char* path)
     }
     ma_decoder_uninit(&decoder);
     return track;
-}
-
-struct LoudnessSummary {
-    double integratedLufs = NAN;
-    double truePeakDbfs = NAN;
-};
-
-// Runs ffmpeg's ebur128 filter over the file and reads the numbers of its closing summary.
-LoudnessSummary measureWithFfmpeg(const std::string& path)
-{
-    std::string command = std::string("\"") + FFMPEG_EXECUTABLE + "\" -nostats -hide_banner -i \"" + path +
-                          "\" -filter_complex ebur128=peak=true -f null - 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
-    std::string output;
-    char buffer[4096];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, count);
-    pclose(pipe);
-
-    size_t summary = output.rfind("Summary:");
-    if (summary == std::string::npos)
-        return {};
-    auto valueAfter = [&](const char* label) {
-        size_t at = output.find(label, summary);
-        return at == std::string::npos ? NAN : std::strtod(output.c_str() + at + std::strlen(label), nullptr);
-    };
-    return LoudnessSummary{valueAfter("I:"), valueAfter("Peak:")};
 }
 
 std::vector<char> readBytes(const std::string& path)

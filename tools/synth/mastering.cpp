@@ -132,7 +132,7 @@ double fadeGain(size_t frame, size_t frames, const MasterSettings& settings)
 {
     double t = static_cast<double>(frame) / sampleRate;
     double gain = t < settings.fadeStart ? 1.0 : std::exp(-settings.fadeRate * (t - settings.fadeStart));
-    double left = static_cast<double>(frames - frame) / sampleRate;
+    double left = static_cast<double>(frames - 1 - frame) / sampleRate;  // zero on the last frame
     if (left < settings.endTaper)
         gain *= 0.5 * (1.0 - std::cos(pi * left / settings.endTaper));
     return gain;
