@@ -109,6 +109,12 @@ XvfbServer::~XvfbServer()
 }
 
 DemoProcess::DemoProcess(const std::string& binary, const std::vector<std::string>& environment)
+    : DemoProcess(binary, environment, {binary})
+{
+}
+
+DemoProcess::DemoProcess(const std::string& binary, const std::vector<std::string>& environment,
+                         const std::vector<std::string>& launcher)
 {
     char outTemplate[] = "/tmp/demo-out-XXXXXX";
     char errTemplate[] = "/tmp/demo-err-XXXXXX";
@@ -131,7 +137,11 @@ DemoProcess::DemoProcess(const std::string& binary, const std::vector<std::strin
         }
         if (chdir(directoryOf(binary).c_str()) != 0)
             _exit(126);
-        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv;
+        for (const std::string& argument : launcher)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(outFd);
@@ -226,10 +236,33 @@ bool setKey(const std::string& displayName, const char* keysymName, bool pressed
     return sent;
 }
 
-bool screenshot(const std::string& display, const std::string& pngPath)
+Image screenshot(const std::string& display, const std::string& pngPath)
 {
-    const std::string command = "xwd -silent -root -display " + display + " | convert xwd:- " + pngPath;
-    return std::system(command.c_str()) == 0;
+    const std::string ppm = pngPath + ".ppm";
+    const std::string command = "xwd -silent -root -display " + display + " | convert xwd:- -depth 8 ppm:" + ppm +
+                                " && convert ppm:" + ppm + " " + pngPath;
+    Image image;
+    if (std::system(command.c_str()) != 0)
+        return image;
+    std::ifstream in(ppm, std::ios::binary);
+    // Header tokens may be separated by comment lines ("#...").
+    auto token = [&in] {
+        std::string word;
+        while (in >> word && word[0] == '#')
+            in.ignore(1 << 16, '\n');
+        return word;
+    };
+    const std::string magic = token();
+    image.width = std::atoi(token().c_str());
+    image.height = std::atoi(token().c_str());
+    const int maxValue = std::atoi(token().c_str());
+    in.get();
+    if (magic != "P6" || maxValue != 255 || image.width <= 0 || image.height <= 0)
+        return Image{};
+    image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
+    in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
+    std::remove(ppm.c_str());
+    return image;
 }
 
 } // namespace DemoTest

@@ -36,6 +36,9 @@ struct Exit {
 class DemoProcess {
 public:
     DemoProcess(const std::string& binary, const std::vector<std::string>& environment);
+    // Runs `launcher` with `arguments` instead, still in the binary's directory (for tracers).
+    DemoProcess(const std::string& binary, const std::vector<std::string>& environment,
+                const std::vector<std::string>& launcher);
     ~DemoProcess();
     DemoProcess(const DemoProcess&) = delete;
     DemoProcess& operator=(const DemoProcess&) = delete;
@@ -58,7 +61,15 @@ bool waitForWindow(const std::string& display, const std::string& title, double 
 bool requestClose(const std::string& display, const std::string& title);
 // Presses or releases a key through the XTEST extension.
 bool setKey(const std::string& display, const char* keysymName, bool pressed);
-// Writes the whole screen as a PNG; returns false on failure.
-bool screenshot(const std::string& display, const std::string& pngPath);
+// An 8-bit RGB picture, rows from the top.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+    const unsigned char* at(int x, int y) const { return &rgb[3 * (static_cast<size_t>(y) * width + x)]; }
+};
+
+// Grabs the whole screen, keeps a PNG copy at `pngPath` for people to look at, and returns it.
+Image screenshot(const std::string& display, const std::string& pngPath);
 
 } // namespace DemoTest
