@@ -38,7 +38,8 @@ Kest::ShaderProgram makeProgram(const char* fragment = twoTextureFragment)
 }
 
 // Two vertex types with identical layouts but their own initAttributes, counting their calls.
-struct CountingVertexA {
+template <int Kind>
+struct CountingVertex {
     float position[2];
     static int calls;
     static void initAttributes(Kest::ShaderProgram& program)
@@ -46,23 +47,13 @@ struct CountingVertexA {
         ++calls;
         const GLint location = program.getAttribLocation("position");
         glEnableVertexAttribArray(static_cast<GLuint>(location));
-        glVertexAttribPointer(static_cast<GLuint>(location), 2, GL_FLOAT, GL_FALSE, sizeof(CountingVertexA), nullptr);
+        glVertexAttribPointer(static_cast<GLuint>(location), 2, GL_FLOAT, GL_FALSE, sizeof(CountingVertex), nullptr);
     }
 };
-int CountingVertexA::calls = 0;
-
-struct CountingVertexB {
-    float position[2];
-    static int calls;
-    static void initAttributes(Kest::ShaderProgram& program)
-    {
-        ++calls;
-        const GLint location = program.getAttribLocation("position");
-        glEnableVertexAttribArray(static_cast<GLuint>(location));
-        glVertexAttribPointer(static_cast<GLuint>(location), 2, GL_FLOAT, GL_FALSE, sizeof(CountingVertexB), nullptr);
-    }
-};
-int CountingVertexB::calls = 0;
+template <int Kind>
+int CountingVertex<Kind>::calls = 0;
+using CountingVertexA = CountingVertex<0>;
+using CountingVertexB = CountingVertex<1>;
 
 const CountingVertexA quadA[] = {{{-1, -1}}, {{1, -1}}, {{-1, 1}}, {{1, 1}}};
 const CountingVertexB quadB[] = {{{-1, -1}}, {{1, -1}}, {{-1, 1}}, {{1, 1}}};
