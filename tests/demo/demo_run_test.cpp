@@ -32,31 +32,34 @@ TEST(DemoRunTest, AContextBelowGL33EndsNamingTheVersionObtained)
     EXPECT_NE(exit.err.find("OpenGL 3.0"), std::string::npos) << exit.err;
 }
 
-TEST(DemoRunTest, HoldingEscapeEndsTheShow)
+// Starts the demo on a screen of its own, lets it run a moment, acts on the screen as a user
+// would, and expects the demo to end cleanly.
+template <typename Act>
+void expectUserEndsTheShow(Act act, const char* what)
 {
     XvfbServer screen(640, 360);
     ASSERT_FALSE(screen.display.empty());
     DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});
     ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    ASSERT_TRUE(setKey(screen.display, "Escape", true));
+    ASSERT_TRUE(act(screen.display, true));
     const Exit exit = demo.wait(30.0);
-    setKey(screen.display, "Escape", false);
-    ASSERT_TRUE(exit.exited) << "Escape did not end the demo";
+    act(screen.display, false);
+    ASSERT_TRUE(exit.exited) << what << " did not end the demo";
     EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
+TEST(DemoRunTest, HoldingEscapeEndsTheShow)
+{
+    expectUserEndsTheShow([](const std::string& display, bool press) { return setKey(display, "Escape", press); },
+                          "Escape");
 }
 
 TEST(DemoRunTest, ACloseRequestEndsTheShow)
 {
-    XvfbServer screen(640, 360);
-    ASSERT_FALSE(screen.display.empty());
-    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});
-    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    ASSERT_TRUE(requestClose(screen.display, "OpenGL"));
-    const Exit exit = demo.wait(30.0);
-    ASSERT_TRUE(exit.exited) << "the close request did not end the demo";
-    EXPECT_EQ(exit.status, 0) << exit.err;
+    expectUserEndsTheShow(
+        [](const std::string& display, bool request) { return !request || requestClose(display, "OpenGL"); },
+        "the close request");
 }
 
 } // namespace
