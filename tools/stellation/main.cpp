@@ -1,0 +1,102 @@
+// Derives the tables of the two star polyhedra bounded by the 20 face planes of an
+// icosahedron (the stellations with chiral tetrahedral symmetry) and writes them out.
+#include "arrangement.h"
+#include "figures.h"
+#include "polyhedron.h"
+#include "search.h"
+#include "solids.h"
+#include "surface.h"
+#include "symmetry.h"
+#include "tables.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace stellation;
+
+namespace {
+
+const char* usage =
+    "usage: stellation [--emit DIR] [--check DIR] [--search] [--orders N,N,...] [--solid NAME]\n"
+    "  Rebuilds each solid from its recorded cell set, checks every published figure and\n"
+    "  prints the cell set, its symmetry and the run time.\n"
+    "  --emit DIR    write DIR/tsi22.inc and DIR/tsi28.inc\n"
+    "  --check DIR   fail unless DIR/tsi22.inc and DIR/tsi28.inc equal the derived tables\n"
+    "  --search      derive the cell sets afresh: search the unions of cell orbits of the\n"
+    "                subgroups of the icosahedral rotations (orders 12 and 6 unless --orders\n"
+    "                names others) for every solid that meets the published figures\n";
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return in ? s.str() : std::string();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const auto started = std::chrono::steady_clock::now();
+    std::string emitDir, checkDir, only;
+    bool search = false;
+    std::vector<int> orders{12, 6};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--emit" && i + 1 < argc) emitDir = argv[++i];
+        else if (arg == "--check" && i + 1 < argc) checkDir = argv[++i];
+        else if (arg == "--search") search = true;
+        else if (arg == "--solid" && i + 1 < argc) only = argv[++i];
+        else if (arg == "--orders" && i + 1 < argc) {
+            orders.clear();
+            std::stringstream list(argv[++i]);
+            for (std::string item; std::getline(list, item, ',');) orders.push_back(std::stoi(item));
+        } else {
+            std::fputs(usage, arg == "--help" ? stdout : stderr);
+            return arg == "--help" ? 0 : 2;
+        }
+    }
+
+    const real phi = (1 + std::sqrt(5.0L)) / 2;
+    const Arrangement arr = buildArrangement(icosahedronFaceNormals(), phi / std::sqrt(3.0L));
+    const std::vector<Symmetry> symmetries = planeSymmetries(arr);
+    std::printf("arrangement: %zu planes at distance %.6Lf, %zu vertices, %zu bounded cells, %zu symmetries\n",
+                arr.normals.size(), arr.distance, arr.vertices.size(), arr.cells.size(), symmetries.size());
+
+    bool ok = true;
+    for (const RecordedSolid& recorded : recordedSolids()) {
+        const SolidFigures& figures = *recorded.figures;
+        if (!only.empty() && only != figures.name) continue;
+        if (search) ok &= searchSolid(arr, symmetries, figures, orders);
+        const DerivedSolid derived = deriveRecorded(arr, symmetries, recorded);
+        std::printf("%s: %s\n", figures.name.c_str(), derived.summary.c_str());
+        for (const std::string& miss : derived.misses) std::printf("  MISSED: %s\n", miss.c_str());
+        if (!derived.misses.empty() || derived.tables.points.empty()) {
+            ok = false;
+            continue;
+        }
+        const std::string source = tableSource(derived.tables);
+        const std::string file = figures.name + ".inc";
+        if (!emitDir.empty()) {
+            std::ofstream out(emitDir + "/" + file, std::ios::binary);
+            out << source;
+            if (!out) {
+                std::fprintf(stderr, "cannot write %s/%s\n", emitDir.c_str(), file.c_str());
+                ok = false;
+            }
+        }
+        if (!checkDir.empty() && readFile(checkDir + "/" + file) != source) {
+            std::printf("  %s/%s differs from the derived tables\n", checkDir.c_str(), file.c_str());
+            ok = false;
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("run time %.2f s\n", seconds);
+    return ok ? 0 : 1;
+}

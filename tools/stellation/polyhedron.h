@@ -1,0 +1,53 @@
+#pragma once
+
+#include "arrangement.h"
+#include "figures.h"
+#include "surface.h"
+#include "symmetry.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace stellation {
+
+// The tables of one solid: points, and faces as point indices listed clockwise from
+// outside, first point first, in table order; colours run along the faces.
+struct Polyhedron {
+    std::vector<Vec3> points;
+    std::vector<std::vector<int>> faces;
+    std::vector<std::pair<int, std::uint32_t>> colours;  // (faces, 0xRRGGBB), no terminator
+};
+
+// A face of an unnumbered solid: arrangement vertex ids counter-clockwise from outside.
+struct PlacedFace {
+    int plane;
+    bool towardCentre;
+    std::vector<int> corners;
+};
+
+// The faces of a surface after applying a symmetry of the planes (orientation kept).
+std::vector<PlacedFace> placeFaces(const Surface& surface, const Symmetry& symmetry, const Arrangement& arr);
+
+// Fan of a face around its first point (table order, clockwise from outside, `outward` the
+// face's outward normal): whether the triangles cover the face exactly, and how many have zero area.
+struct FanReport {
+    bool covers = false;
+    int zeroArea = 0;
+};
+FanReport fanFrom(const std::vector<Vec3>& corners, Vec3 outward);
+int reflexCorners(const std::vector<Vec3>& corners, Vec3 outward);
+
+// The order of the points in the tables: x ascending, then y descending, then z descending.
+bool xOrder(Vec3 p, Vec3 q);
+
+// Numbers the points and orders the faces of a placed solid so that the published rows hold.
+// Returns an empty Polyhedron and sets `problem` where that is impossible.
+Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& faces,
+                       const std::vector<int>& faceRun, const SolidFigures& figures, std::string& problem);
+
+// Every published figure that the tables miss, in words; empty when all hold.
+std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigures& figures,
+                                      const std::vector<Vec3>& planeNormals, real planeDistance);
+
+} // namespace stellation
