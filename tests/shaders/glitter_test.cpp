@@ -45,7 +45,7 @@ glm::mat4 cameraFacingTheLight()
     return glm::lookAt(3.0f * Ref::lightDirection(), glm::vec3(0.0f), glm::vec3(0.0f, 1.0f, 0.0f));
 }
 
-class GlitterProgramTest : public KestTest::GLTest {
+class GlitterProgramTest : public ShaderTest::GLFixture {
 protected:
     std::vector<glm::vec4> render(const Scene& scene)
     {

@@ -31,7 +31,7 @@ constexpr float blurRelativeTolerance = 3e-7f;
 // (the step of a 721-texel picture instead of 720) leaks 1e-3.
 constexpr float blurLinearTolerance = 1e-4f;
 
-class CompositeProgramTest : public KestTest::GLTest {
+class CompositeProgramTest : public ShaderTest::GLFixture {
 protected:
     // Odd sizes put a pixel centre exactly on the middle of the picture.
     static constexpr int width = 65;
@@ -144,7 +144,7 @@ TEST_F(CompositeProgramTest, ExposureZeroIsBlack)
         EXPECT_EQ(pixel, glm::vec4(0.0f, 0.0f, 0.0f, 1.0f));
 }
 
-class BlurProgramTest : public KestTest::GLTest {
+class BlurProgramTest : public ShaderTest::GLFixture {
 protected:
     // Renders one blur pass over a width x height image holding `value` at (cx, cy) and zero
     // elsewhere; reads back the (2 radius + 1)^2 pixels around the impulse, drawing only those.

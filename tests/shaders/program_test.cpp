@@ -2,7 +2,7 @@
 // log (the engine prints every log, so a warning would show), the builders leave no shader
 // object behind, bind the fragment output and cache the uniform locations the engine writes.
 
-#include "gl_context.h"
+#include "render.h"
 #include "shaders.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 
 namespace {
 
-class BuiltProgramTest : public KestTest::GLTest {};
+class BuiltProgramTest : public ShaderTest::GLFixture {};
 
 struct Builder {
     const char* name;

@@ -45,7 +45,7 @@ glm::vec3 roundingSpread(const glm::vec3& ray)
     return spread;
 }
 
-class SkyProgramTest : public KestTest::GLTest {
+class SkyProgramTest : public ShaderTest::GLFixture {
 protected:
     std::vector<glm::vec4> render(const glm::mat4& view)
     {
