@@ -5,45 +5,7 @@
 #include <cstddef>
 #include <sstream>
 
-#if defined(__linux__)
-#include <dlfcn.h>
-#include <link.h>
-
-#include <cstring>
-#include <string>
-#endif
-
 namespace ShaderTest {
-
-#if defined(__linux__)
-void keepGraphicsDriverLoaded()
-{
-    std::vector<std::string> drivers;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* found) {
-            const char* name = info->dlpi_name;
-            if (name != nullptr
-                && (std::strstr(name, "_dri.so") != nullptr || std::strstr(name, "libgallium") != nullptr))
-                static_cast<std::vector<std::string>*>(found)->emplace_back(name);
-            return 0;
-        },
-        &drivers);
-    for (const std::string& driver : drivers) {
-        // RTLD_NODELETE on a loaded library pins it; the handle is deliberately kept.
-        dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    }
-}
-#else
-void keepGraphicsDriverLoaded()
-{
-}
-#endif
-
-void GLFixture::SetUp()
-{
-    KestTest::GLTest::SetUp();
-    keepGraphicsDriverLoaded();
-}
 
 FloatTarget::FloatTarget(int width_, int height_, bool withDepth)
     : width(width_)

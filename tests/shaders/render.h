@@ -16,17 +16,8 @@
 
 namespace ShaderTest {
 
-// Keeps the GL driver's libraries loaded until the process ends. The leak checker runs at
-// exit, after the context's teardown has unloaded the driver; allocations the driver keeps
-// would then show up without a module name, beyond the reach of the suppressions for the
-// graphics libraries. Call with a current context.
-void keepGraphicsDriverLoaded();
-
-// The base fixture of the shader suites: a real GL context, with the driver kept loaded.
-class GLFixture : public KestTest::GLTest {
-protected:
-    void SetUp() override;
-};
+// The base fixture of the shader suites: a real GL context.
+using GLFixture = KestTest::GLTest;
 
 // An RGBA32F colour buffer (with an optional depth buffer) in a framebuffer of its own.
 class FloatTarget {
