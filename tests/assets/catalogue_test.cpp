@@ -177,9 +177,11 @@ TEST_P(CatalogueTest, TellingRows)
     for (const Telling& row : f.telling) {
         ASSERT_LT(static_cast<size_t>(row.index), solid.points.size());
         const glm::dvec3 p = solid.points[row.index];
-        EXPECT_NEAR(p.x, row.position.x, 1e-4) << "point " << row.index;
-        EXPECT_NEAR(p.y, row.position.y, 1e-4) << "point " << row.index;
-        EXPECT_NEAR(p.z, row.position.z, 1e-4) << "point " << row.index;
+        // The published rows carry 3 to 4 decimals and one is off by 1.1e-4 (tsi22's point 1
+        // reads -8.5831 for -8.583211); 2e-4 still tells every point from its neighbours.
+        EXPECT_NEAR(p.x, row.position.x, 2e-4) << "point " << row.index;
+        EXPECT_NEAR(p.y, row.position.y, 2e-4) << "point " << row.index;
+        EXPECT_NEAR(p.z, row.position.z, 2e-4) << "point " << row.index;
     }
     ASSERT_FALSE(solid.faces.empty());
     EXPECT_EQ(solid.faces[0], f.firstFace);

@@ -4,6 +4,7 @@
 #include <catalogue.h>
 #include <polytope_mesh.h>
 
+#include <glm/geometric.hpp>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -75,6 +76,19 @@ protected:
 fs::path MeshExport::dir;
 int MeshExport::status = -1;
 
+long zeroAreaTriangles(const Assets::PolytopeMesh& mesh)
+{
+    long count = 0;
+    for (size_t i = 0; i + 2 < mesh.elements.size(); i += 3) {
+        const glm::dvec3 a(mesh.vertices[mesh.elements[i]].position);
+        const glm::dvec3 b(mesh.vertices[mesh.elements[i + 1]].position);
+        const glm::dvec3 c(mesh.vertices[mesh.elements[i + 2]].position);
+        const glm::dvec3 cross = glm::cross(b - a, c - a);
+        count += glm::dot(cross, cross) < 1e-10;
+    }
+    return count;
+}
+
 TEST_F(MeshExport, SolidsReadBackWithTheirCounts)
 {
     ASSERT_EQ(status, 0);
@@ -109,8 +123,12 @@ TEST_F(MeshExport, SolidsReadBackWithTheirCounts)
         EXPECT_EQ(raw.faces, static_cast<long>(faces));
         EXPECT_EQ(raw.vertices, static_cast<long>(mesh.vertices.size()));
         EXPECT_EQ(raw.materials, colours);
+        // The reader triangulates on its own and may drop triangles of zero area, which the
+        // concave faces of the stellations have by design (a reflex corner on a fan line).
         const Reading triangulated = assimpInfo(obj, false);
-        EXPECT_EQ(triangulated.faces, static_cast<long>(mesh.elements.size() / 3));
+        const long triangles = static_cast<long>(mesh.elements.size() / 3);
+        EXPECT_LE(triangulated.faces, triangles);
+        EXPECT_GE(triangulated.faces, triangles - zeroAreaTriangles(mesh));
 
         for (int axis = 0; axis < 3; ++axis) {
             float low = 1e9f, high = -1e9f;

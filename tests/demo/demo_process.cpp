@@ -129,8 +129,9 @@ DemoProcess::DemoProcess(const std::string& binary, const std::vector<std::strin
         // In sanitizer builds: Mesa's JIT-compiled shader code keeps a few allocations until
         // exit and has no frame pointers, so leak reports from inside it cannot be attributed
         // or suppressed. Address errors are still caught; leaks are checked in the suites that
-        // do not run a whole GL driver.
-        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        // do not run a whole GL driver. A tracer preloaded ahead of the sanitizer's runtime
+        // is expected, not a link-order mistake.
+        setenv("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0", 1);
         for (const std::string& entry : environment) {
             const size_t equals = entry.find('=');
             const std::string name = entry.substr(0, equals);
