@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -194,19 +193,35 @@ TEST(DemoShowTest, ThePictureIsLetterboxedOnWideAndExactScreens)
     }
 }
 
-// GL names a trace line creates or deletes, by kind.
+// The number after `marker` in `line`, or -1.
+long numberAfter(const std::string& line, const std::string& marker)
+{
+    const size_t at = line.find(marker);
+    if (at == std::string::npos)
+        return -1;
+    return std::strtol(line.c_str() + at + marker.size(), nullptr, 10);
+}
+
+// GL names a trace line creates or deletes, by kind. apitrace writes, for example,
+// "glGenBuffers(n = 1, buffers = &7)", "glCreateProgram() = 9", "glDeleteShader(shader = 3)".
 void collectNames(const std::string& line, std::map<std::string, std::set<long>>& created,
                   std::map<std::string, std::set<long>>& deleted)
 {
-    static const std::regex gen(R"(glGen(Buffers|VertexArrays|Textures|Framebuffers|Renderbuffers)\(n = 1, \w+ = &(\d+)\))");
-    static const std::regex del(R"(glDelete(Buffers|VertexArrays|Textures|Framebuffers|Renderbuffers)\(n = 1, \w+ = &(\d+)\))");
-    static const std::regex create(R"(glCreate(Program|Shader)\([^)]*\) = (\d+))");
-    static const std::regex destroy(R"(glDelete(Program|Shader)\(\w+ = (\d+)\))");
-    std::smatch m;
-    if (std::regex_search(line, m, gen) || std::regex_search(line, m, create))
-        created[m[1]].insert(std::stol(m[2]));
-    else if (std::regex_search(line, m, del) || std::regex_search(line, m, destroy))
-        deleted[m[1]].insert(std::stol(m[2]));
+    static const char* const arrays[][2] = {{"Buffers", "buffers = &"},           {"VertexArrays", "arrays = &"},
+                                            {"Textures", "textures = &"},         {"Framebuffers", "framebuffers = &"},
+                                            {"Renderbuffers", "renderbuffers = &"}};
+    for (const auto& [kind, argument] : arrays) {
+        if (line.find(std::string(" glGen") + kind + "(n = 1,") != std::string::npos)
+            created[kind].insert(numberAfter(line, argument));
+        if (line.find(std::string(" glDelete") + kind + "(n = 1,") != std::string::npos)
+            deleted[kind].insert(numberAfter(line, argument));
+    }
+    for (const char* kind : {"Program", "Shader"}) {
+        if (line.find(std::string(" glCreate") + kind + "(") != std::string::npos)
+            created[kind].insert(numberAfter(line, ") = "));
+        if (line.find(std::string(" glDelete") + kind + "(") != std::string::npos)
+            deleted[kind].insert(numberAfter(line, " = "));
+    }
 }
 
 TEST(DemoShowTest, EachFrameMakesTheSpecifiedDrawsAndCreatesNothing)
