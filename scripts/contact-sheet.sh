@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Usage: scripts/contact-sheet.sh [BUILD_DIR] [OUT.jpg]
+# Makes a contact sheet of the ten shots from the screenshots the end-to-end show test keeps
+# (BUILD_DIR/tests/demo/show-*.png, taken on a 1280x1024 screen): the 1280x720 picture of each,
+# cropped out of its bars, five to a row.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+out=${2:-$root/docs/contact-sheet.jpg}
+shots=(24 72 120 168 288 432 528 600 696 816)
+files=()
+for s in "${shots[@]}"; do
+  f="$build/tests/demo/show-$s.png"
+  [ -f "$f" ] || { echo "contact-sheet: $f is missing; run the show test first" >&2; exit 1; }
+  files+=("$f")
+done
+mkdir -p "$(dirname "$out")"
+montage "${files[@]}" -crop 1280x720+0+152 +repage -resize 384x216 -tile 5x2 -geometry +3+3 \
+  -background black -strip -quality 85 "$out"
+echo "contact-sheet: $out"
