@@ -28,6 +28,13 @@ struct ConcaveRule {
     int zeroAreaTriangles;
 };
 
+// A face that the published rows pin down before any search: its corners, and whether it looks
+// towards the centre.
+struct FaceHint {
+    std::vector<Vec3> corners;
+    bool towardCentre;
+};
+
 // Everything published about one of the two solids.
 struct SolidFigures {
     std::string name;  // file stem of the emitted table
@@ -42,6 +49,9 @@ struct SolidFigures {
     int indexEntries;
     int verticesMade;
     int elementsMade;
+    // Where the published first face can only be one of a few faces of the diagram: those, each
+    // tried as the first face of a solid in place (no rotation applied afterwards).
+    std::vector<FaceHint> firstFaceHints;
 };
 
 const SolidFigures& tsi22Figures();

@@ -109,12 +109,19 @@ Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& pl
     }
     std::vector<int> sorted(used.begin(), used.end());
     std::sort(sorted.begin(), sorted.end(), [&](int p, int q) { return xOrder(arr.vertices[p], arr.vertices[q]); });
-    if (sorted.size() < 2 || length(arr.vertices[sorted[0]] - figures.point0) > published ||
-        length(arr.vertices[sorted[1]] - figures.point1) > published) {
+    // Points of equal x may stand in either order.
+    auto atRank = [&](std::size_t rank, Vec3 p) {
+        for (int v : sorted)
+            if (rank < sorted.size() && std::fabs(arr.vertices[v].x - arr.vertices[sorted[rank]].x) < 1e-9L &&
+                length(arr.vertices[v] - p) < published)
+                return v;
+        return -1;
+    };
+    const int first = atRank(0, figures.point0), second = atRank(1, figures.point1);
+    if (first < 0 || second < 0) {
         problem = "the published first two points are not the two of smallest x";
         return {};
     }
-    const int first = sorted[0], second = sorted[1];
     auto rule = [&](int corners) -> const ConcaveRule* {
         for (const ConcaveRule& r : figures.concave)
             if (r.corners == corners) return &r;

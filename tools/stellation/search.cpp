@@ -30,6 +30,7 @@ struct Search {
     const std::vector<std::vector<int>>* orbits;
     std::vector<int> order;     // search position -> cell orbit
     std::vector<char> chosen;   // per search position
+    std::vector<int> allowed;   // per search position: bit 0 leaving out allowed, bit 1 taking in
     std::vector<VertexOrbit> vertexOrbits;
     std::vector<std::vector<int>> touching;  // search position -> vertex orbits incident to it
     std::vector<int> wantedOf;               // per vertex orbit, index of its radius in `radii`, or -1
@@ -106,6 +107,7 @@ struct Search {
             return;
         }
         for (char choice : {0, 1}) {
+            if (!(allowed[position] >> choice & 1)) continue;
             chosen[position] = choice;
             std::vector<std::pair<int, int>> undo;
             for (int vo : touching[position]) {
@@ -127,7 +129,8 @@ struct Search {
 
 SearchStats searchUnions(const Arrangement& arr, const std::vector<Symmetry>& symmetries, const Subgroup& group,
                          const RadiusCounts& wanted,
-                         const std::function<void(const std::vector<char>& inSolid)>& accept)
+                         const std::function<void(const std::vector<char>& inSolid)>& accept,
+                         const std::vector<signed char>& required)
 {
     const int cellCount = static_cast<int>(arr.cells.size());
     const auto orbits = cellOrbits(symmetries, group, cellCount);
@@ -145,6 +148,9 @@ SearchStats searchUnions(const Arrangement& arr, const std::vector<Symmetry>& sy
     for (std::size_t p = 0; p < s.order.size(); ++p)
         for (int c : orbits[s.order[p]]) positionOfCell[c] = static_cast<int>(p);
     s.chosen.assign(orbits.size(), 0);
+    s.allowed.assign(orbits.size(), 3);
+    for (std::size_t c = 0; c < required.size(); ++c)
+        if (required[c] >= 0) s.allowed[positionOfCell[c]] &= required[c] ? 2 : 1;
     s.touching.resize(orbits.size());
     for (const auto& entry : wanted) {
         s.radii.push_back(entry.first);

@@ -24,8 +24,11 @@ struct SearchStats {
     long long leaves = 0;
 };
 
+// `required` gives cells whose membership is known beforehand: 1 in the solid, 0 outside,
+// -1 either (empty: all free).
 SearchStats searchUnions(const Arrangement& arr, const std::vector<Symmetry>& symmetries, const Subgroup& group,
                          const RadiusCounts& wanted,
-                         const std::function<void(const std::vector<char>& inSolid)>& accept);
+                         const std::function<void(const std::vector<char>& inSolid)>& accept,
+                         const std::vector<signed char>& required = {});
 
 } // namespace stellation

@@ -16,6 +16,10 @@ const std::vector<RecordedSolid>& recordedSolids()
 {
     static const std::vector<RecordedSolid> solids{
         {&tsi22Figures(), {{0, 4}, {8, 7}}, {0x0020F, 0x0021E, 0x0021F, 0x0081F, 0x0028F, 0x0029F, 0x00A1F, 0x0281F}},
+        // No union of cells found so far meets every figure of tsi28: under the chiral
+        // tetrahedral groups the only unions with its points and face kinds turn 12 faces
+        // towards the centre, leave no corner that sees a whole hexagon, and do not hold the
+        // published first face as a face of its own. Lower symmetry is searched with --orders.
         {&tsi28Figures(), {}, {}},
     };
     return solids;
@@ -75,8 +79,8 @@ std::string groupName(const std::vector<Symmetry>& symmetries, const std::vector
 }
 
 // Which run of the published face classes each face belongs to: the run of its corner count.
-// A corner count shared by several runs is split over them by the orbits of the faces under the
-// solid's rotations, inner classes (smaller mean corner radius) first.
+// Where several runs share a corner count, the faces are split over them by whole orbits under
+// the solid's rotations, taken by mean corner radius (innermost first), the runs in table order.
 bool assignRuns(const Arrangement& arr, const std::vector<Symmetry>& symmetries, const std::vector<int>& rotations,
                 const std::vector<PlacedFace>& faces, const SolidFigures& figures, std::vector<int>& run)
 {
@@ -85,21 +89,51 @@ bool assignRuns(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
     for (std::size_t r = 0; r < figures.faces.size(); ++r) runsOfKind[figures.faces[r].corners].push_back(static_cast<int>(r));
     std::map<int, std::vector<int>> facesOfKind;
     for (std::size_t f = 0; f < faces.size(); ++f) facesOfKind[static_cast<int>(faces[f].corners.size())].push_back(static_cast<int>(f));
+    auto cornerSet = [&](const PlacedFace& f) { return std::set<int>(f.corners.begin(), f.corners.end()); };
     for (const auto& entry : facesOfKind) {
         const auto runs = runsOfKind.find(entry.first);
         if (runs == runsOfKind.end()) return false;
-        if (runs->second.size() == 1) {
-            for (int f : entry.second) run[f] = runs->second[0];
-            continue;
+        // Orbits of these faces under the rotations.
+        std::vector<std::vector<int>> orbits;
+        std::vector<char> seen(faces.size(), 0);
+        for (int f : entry.second) {
+            if (seen[f]) continue;
+            std::vector<int> orbit;
+            for (int r : rotations) {
+                std::set<int> image;
+                for (int v : faces[f].corners) image.insert(symmetries[r].vertexImage[v]);
+                for (int g : entry.second)
+                    if (!seen[g] && cornerSet(faces[g]) == image) {
+                        seen[g] = 1;
+                        orbit.push_back(g);
+                    }
+            }
+            orbits.push_back(orbit);
         }
-        (void)arr;
-        (void)symmetries;
-        (void)rotations;
-        return false;
+        auto meanRadius = [&](const std::vector<int>& orbit) {
+            real sum = 0;
+            for (int v : faces[orbit[0]].corners) sum += length(arr.vertices[v]);
+            return sum / faces[orbit[0]].corners.size();
+        };
+        std::stable_sort(orbits.begin(), orbits.end(), [&](const std::vector<int>& a, const std::vector<int>& b) {
+            return meanRadius(a) < meanRadius(b);
+        });
+        // Fill the runs in table order with consecutive orbits.
+        std::size_t next = 0;
+        for (int r : runs->second) {
+            int left = figures.faces[r].count;
+            while (left > 0 && next < orbits.size()) {
+                if (static_cast<int>(orbits[next].size()) > left) return false;
+                for (int f : orbits[next]) run[f] = r;
+                left -= static_cast<int>(orbits[next].size());
+                ++next;
+            }
+            if (left != 0) return false;
+        }
+        if (next != orbits.size()) return false;
     }
     return true;
 }
-
 
 DerivedSolid deriveCells(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
                          const std::vector<char>& cells, const SolidFigures& figures)
@@ -187,13 +221,72 @@ DerivedSolid deriveRecorded(const Arrangement& arr, const std::vector<Symmetry>&
 {
     if (recorded.generators.empty() && recorded.leftOut.empty()) {
         DerivedSolid out;
-        out.misses.push_back("no cell set recorded");
+        out.misses.push_back("no cell set meeting every figure has been found (see --search)");
         return out;
     }
     DerivedSolid out = deriveCells(arr, symmetries, recordedCells(arr, symmetries, recorded), *recorded.figures);
-    out.summary = "all bounded cells but " + std::to_string(recorded.leftOut.size()) + " orbits: " + out.summary;
+    std::ostringstream left;
+    left << "all bounded cells but the orbits of";
+    for (std::uint32_t beyond : recorded.leftOut) {
+        char cell[16];
+        std::snprintf(cell, sizeof cell, " %05X", static_cast<unsigned>(beyond));
+        left << cell;
+    }
+    out.summary = left.str() + " (cells named by the planes they lie beyond): " + out.summary;
     return out;
 }
+
+namespace {
+
+// The cells that a face of the diagram decides: the cells against its pieces on its inner side
+// belong to the solid, those on its outer side do not (the reverse for a face towards the
+// centre). Empty when the hint is no face of the diagram.
+std::vector<signed char> hintCells(const Arrangement& arr, const FaceHint& hint)
+{
+    std::vector<int> corners;
+    std::uint32_t planes = ~0u;
+    for (Vec3 p : hint.corners) {
+        int found = -1;
+        for (std::size_t v = 0; v < arr.vertices.size(); ++v)
+            if (length(arr.vertices[v] - p) < 1e-3L) found = static_cast<int>(v);
+        if (found < 0) return {};
+        corners.push_back(found);
+        planes &= arr.through[found];
+    }
+    if (planes == 0 || (planes & (planes - 1)) != 0) return {};
+    int plane = 0;
+    while (!(planes >> plane & 1u)) ++plane;
+    const Vec3 n = arr.normals[plane];
+    auto inside = [&](Vec3 p) {
+        int side = 0;
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const Vec3 a = arr.vertices[corners[i]], b = arr.vertices[corners[(i + 1) % corners.size()]];
+            const real turn = dot(n, cross(b - a, p - a));
+            const int s = turn > 1e-9L ? 1 : turn < -1e-9L ? -1 : 0;
+            if (s == 0 || (side != 0 && s != side)) return false;
+            side = s;
+        }
+        return true;
+    };
+    std::vector<signed char> required(arr.cells.size(), -1);
+    for (std::size_t c = 0; c < arr.cells.size(); ++c) {
+        const Cell& cell = arr.cells[c];
+        if (cell.beyond >> plane & 1u) continue;
+        for (const Facet& f : cell.facets) {
+            if (f.plane != plane) continue;
+            Vec3 centre;
+            for (int v : f.corners) centre = centre + arr.vertices[v];
+            if (!inside((1.0L / f.corners.size()) * centre)) continue;
+            required[c] = hint.towardCentre ? 0 : 1;
+            const auto beyond = arr.cellOf.find(cell.beyond | (1u << plane));
+            if (beyond != arr.cellOf.end()) required[beyond->second] = hint.towardCentre ? 1 : 0;
+            else if (hint.towardCentre) return {};
+        }
+    }
+    return required;
+}
+
+} // namespace
 
 bool searchSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries, const SolidFigures& figures,
                  const std::vector<int>& orders)
@@ -204,18 +297,16 @@ bool searchSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries
     for (const FaceRun& r : figures.faces) kinds[r.corners] += r.count;
     const std::vector<Subgroup> subgroups = rotationSubgroups(symmetries);
     bool found = false;
-    for (int order : orders) {
-        const Subgroup* group = nullptr;
-        for (const Subgroup& g : subgroups)
-            if (g.order() == order) {
-                group = &g;
-                break;
-            }
-        if (!group) continue;
+    std::set<std::vector<char>> solids;  // distinct solids in place that meet every figure
+
+    // One search: the unions of the group's cell orbits with the published points; of those with
+    // the published face kinds, the ones whose concave faces are as published are matches.
+    auto searchGroup = [&](const Subgroup& group, const std::vector<signed char>& required, const std::string& label,
+                           bool inPlace) {
         const auto started = std::chrono::steady_clock::now();
         std::map<std::string, int> tally;
-        std::vector<std::vector<char>> matches;
-        const SearchStats stats = searchUnions(arr, symmetries, *group, wanted, [&](const std::vector<char>& cells) {
+        std::vector<std::vector<char>> matches, nearMisses;
+        const SearchStats stats = searchUnions(arr, symmetries, group, wanted, [&](const std::vector<char>& cells) {
             const Surface surface = unionSurface(arr, cells);
             std::map<int, int> got;
             int inward = 0;
@@ -224,7 +315,6 @@ bool searchSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries
                 inward += f.towardCentre;
             }
             if (got != kinds || !surface.problem.empty()) return;
-            // Concave faces as published, each with a start whose fan covers it.
             bool shapes = true;
             for (const Face& f : surface.faces) {
                 std::vector<Vec3> cw;
@@ -243,47 +333,88 @@ bool searchSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries
                 if (!start) shapes = false;
             }
             std::ostringstream key;
-            key << inward << " faces facing the centre, " << (shapes ? "concave faces as published" : "some face not as published");
+            key << inward << " faces facing the centre, "
+                << (shapes ? "concave faces as published" : "some face not as published");
             tally[key.str()]++;
-            if (shapes) matches.push_back(cells);
-        });
+            (shapes ? matches : nearMisses).push_back(cells);
+        }, required);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::printf("%s search, rotations of order %d (%s): %lld nodes, %lld unions with the published points, %.1f s\n",
-                    figures.name.c_str(), order, subgroupName(symmetries, *group).c_str(), stats.nodes, stats.leaves,
-                    seconds);
+        std::printf("%s search, %s: %lld nodes, %lld unions with the published points, %.1f s\n", figures.name.c_str(),
+                    label.c_str(), stats.nodes, stats.leaves, seconds);
         for (const auto& t : tally) std::printf("  %d with the published face kinds: %s\n", t.second, t.first.c_str());
-        for (const auto& cells : matches) {
+        auto report = [&](const std::vector<char>& cells, bool match) {
             int kept = 0;
             for (char c : cells) kept += c;
-            std::printf("  match: %d cells, symmetry %s\n", kept,
+            std::printf("  %s: %d cells, symmetry %s\n", match ? "candidate" : "closest", kept,
                         groupName(symmetries, stabiliser(symmetries, cells)).c_str());
-            // Every placement by a symmetry of the planes that meets all figures, the
-            // published rows included; placements that give the same cells count once.
+            // Every placement by a symmetry of the planes (only the identity for a search in
+            // place) that meets all figures, the published rows included; else the fewest misses.
             std::set<std::vector<char>> placements;
+            std::vector<std::string> fewest;
+            bool any = false;
             for (const Symmetry& s : symmetries) {
+                if (inPlace && &s != &symmetries[0]) break;
                 std::vector<char> placed(cells.size(), 0);
                 for (std::size_t c = 0; c < cells.size(); ++c) placed[s.cellImage[c]] = cells[c];
                 if (placements.count(placed)) continue;
-                const DerivedSolid derived = deriveCells(arr, symmetries, placed, figures);
-                if (!derived.misses.empty()) continue;
                 placements.insert(placed);
-                found = true;
-                std::printf("    meets every figure when placed by a %s\n", s.proper ? "rotation" : "reflection");
-                printRecord(recordCells(arr, symmetries, placed, figures));
-            }
-            if (placements.empty()) {
-                // Report the closest placement: the one with the fewest misses.
-                std::vector<std::string> fewest;
-                for (const Symmetry& s : symmetries) {
-                    std::vector<char> placed(cells.size(), 0);
-                    for (std::size_t c = 0; c < cells.size(); ++c) placed[s.cellImage[c]] = cells[c];
-                    const DerivedSolid derived = deriveCells(arr, symmetries, placed, figures);
-                    if (fewest.empty() || derived.misses.size() < fewest.size()) fewest = derived.misses;
+                const DerivedSolid derived = deriveCells(arr, symmetries, placed, figures);
+                if (derived.misses.empty()) {
+                    found = any = true;
+                    solids.insert(placed);
+                    std::printf("    meets every figure when placed by a %s\n", s.proper ? "rotation" : "reflection");
+                    printRecord(recordCells(arr, symmetries, placed, figures));
+                } else if (!any && (fewest.empty() || derived.misses.size() < fewest.size())) {
+                    fewest = derived.misses;
                 }
+            }
+            if (!any)
                 for (const std::string& m : fewest) std::printf("    misses: %s\n", m.c_str());
+        };
+        for (const auto& cells : matches) report(cells, true);
+        if (matches.empty())
+            for (const auto& cells : nearMisses) report(cells, false);
+    };
+
+    for (int order : orders) {
+        if (figures.firstFaceHints.empty()) {
+            // Up to a symmetry of the planes one subgroup of each order stands for all.
+            for (const Subgroup& g : subgroups)
+                if (g.order() == order) {
+                    searchGroup(g, {}, "rotations of order " + std::to_string(order) + " (" + subgroupName(symmetries, g) + ")", false);
+                    break;
+                }
+            continue;
+        }
+        // The first face is fixed in place: every subgroup of the order, for each candidate.
+        int index = 0;
+        for (const Subgroup& g : subgroups) {
+            if (g.order() != order) continue;
+            ++index;
+            for (std::size_t h = 0; h < figures.firstFaceHints.size(); ++h) {
+                const std::vector<signed char> required = hintCells(arr, figures.firstFaceHints[h]);
+                if (required.empty()) continue;
+                bool consistent = true;
+                for (const auto& orbit : cellOrbits(symmetries, g, static_cast<int>(arr.cells.size()))) {
+                    int in = 0, out = 0;
+                    for (int c : orbit) {
+                        in += required[c] == 1;
+                        out += required[c] == 0;
+                    }
+                    if (in && out) consistent = false;
+                }
+                std::string label = subgroupName(symmetries, g) + " number " + std::to_string(index) + ", first face " +
+                                    (figures.firstFaceHints[h].towardCentre ? "towards the centre" : "outward");
+                if (!consistent) {
+                    std::printf("%s search, %s: the first face cannot keep this symmetry\n", figures.name.c_str(), label.c_str());
+                    continue;
+                }
+                searchGroup(g, required, label, true);
             }
         }
     }
+    std::printf("%s: %zu distinct solid%s in place meet%s every figure\n", figures.name.c_str(), solids.size(),
+                solids.size() == 1 ? "" : "s", solids.size() == 1 ? "s" : "");
     return found;
 }
 
