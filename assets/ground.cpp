@@ -1,4 +1,5 @@
 #include "assets.h"
+#include "vertex_attributes.h"
 #include "ground_mesh.h"
 
 Kest::Part& createGround(Kest::Part& part)
@@ -8,9 +9,7 @@ Kest::Part& createGround(Kest::Part& part)
 
         static void initAttributes(Kest::ShaderProgram& program)
         {
-            const GLint location = program.getAttribLocation("position");
-            glEnableVertexAttribArray(location);
-            glVertexAttribPointer(location, 2, GL_FLOAT, GL_FALSE, sizeof(vertex), nullptr);
+            Assets::enableFloatAttribute(program, "position", 2, sizeof(vertex), 0);
         }
     };
     static_assert(sizeof(vertex) == 8, "tightly packed vec2");

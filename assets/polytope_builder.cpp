@@ -1,4 +1,5 @@
 #include "polytope_mesh.h"
+#include "vertex_attributes.h"
 
 #include <part.h>
 
@@ -15,13 +16,9 @@ void createPolytope(Kest::Part& part, const polytope& description, float scale)
 
         static void initAttributes(Kest::ShaderProgram& program)
         {
-            const char* const names[] = {"position", "normal", "colour"};
-            for (std::uintptr_t i = 0; i < 3; ++i) {
-                const GLint location = program.getAttribLocation(names[i]);
-                glEnableVertexAttribArray(location);
-                glVertexAttribPointer(location, 3, GL_FLOAT, GL_FALSE, sizeof(vertex),
-                                      reinterpret_cast<const void*>(i * sizeof(glm::vec3)));
-            }
+            Assets::enableFloatAttribute(program, "position", 3, sizeof(vertex), 0);
+            Assets::enableFloatAttribute(program, "normal", 3, sizeof(vertex), sizeof(glm::vec3));
+            Assets::enableFloatAttribute(program, "colour", 3, sizeof(vertex), 2 * sizeof(glm::vec3));
         }
     };
     static_assert(sizeof(vertex) == 36, "three tightly packed vec3");

@@ -1,4 +1,5 @@
 #include "assets.h"
+#include "vertex_attributes.h"
 
 // Each quad has its own vertex type, so each records its own layout in a Part; the layouts
 // themselves are identical: one vec2 "position" at offset 0, stride 8.
@@ -10,9 +11,7 @@ Kest::Part& createSky(Kest::Part& part)
 
         static void initAttributes(Kest::ShaderProgram& program)
         {
-            const GLint location = program.getAttribLocation("position");
-            glEnableVertexAttribArray(location);
-            glVertexAttribPointer(location, 2, GL_FLOAT, GL_FALSE, sizeof(vertex), nullptr);
+            Assets::enableFloatAttribute(program, "position", 2, sizeof(vertex), 0);
         }
     };
     static_assert(sizeof(vertex) == 8, "tightly packed vec2");
@@ -29,9 +28,7 @@ Kest::Part& createBloomfield(Kest::Part& part)
 
         static void initAttributes(Kest::ShaderProgram& program)
         {
-            const GLint location = program.getAttribLocation("position");
-            glEnableVertexAttribArray(location);
-            glVertexAttribPointer(location, 2, GL_FLOAT, GL_FALSE, sizeof(vertex), nullptr);
+            Assets::enableFloatAttribute(program, "position", 2, sizeof(vertex), 0);
         }
     };
     static_assert(sizeof(vertex) == 8, "tightly packed vec2");
