@@ -374,10 +374,8 @@ protected:
                 float time, const char* name)
     {
         const std::array<glm::vec3, 3> world = placedCorners(triangle, time);
-        ShaderTest::Deviation deviation;
-        ShaderTest::Deviation absolute;
+        ShaderTest::PixelComparison comparison{name, colourAbsoluteTolerance, colourRelativeTolerance};
         int inside = 0;
-        int failures = 0;
         for (int y = 0; y < size; ++y) {
             for (int x = 0; x < size; ++x) {
                 Fragment fragment;
@@ -385,27 +383,11 @@ protected:
                     continue;
                 ++inside;
                 glm::vec4 gpu = pixels[static_cast<size_t>(y * size + x)];
-                glm::vec3 expected = shade(fragment, time);
-                glm::vec3 spread = roundingSpread(fragment, time);
-                for (int c = 0; c < 3; ++c) {
-                    float difference = std::fabs(gpu[c] - expected[c]);
-                    float allowed = colourAbsoluteTolerance
-                                    + colourRelativeTolerance * std::fabs(expected[c]) + 2.0f * spread[c];
-                    absolute.record(difference, std::to_string(x) + "," + std::to_string(y));
-                    deviation.record(difference / allowed,
-                                     std::to_string(x) + "," + std::to_string(y) + " gpu "
-                                         + ShaderTest::describe(glm::vec3(gpu)) + " cpu "
-                                         + ShaderTest::describe(expected));
-                    if (difference > allowed && failures++ < 5)
-                        ADD_FAILURE() << name << " pixel " << x << "," << y << " channel " << c
-                                      << ": gpu " << gpu[c] << ", cpu " << expected[c];
-                }
+                comparison.check(x, y, glm::vec3(gpu), shade(fragment, time), roundingSpread(fragment, time));
                 EXPECT_EQ(gpu.a, 0.0f);
             }
         }
-        std::cout << "[ deviation ] ground picture " << name << ": " << absolute.largest << " at "
-                  << absolute.where << "; " << deviation.largest << " of the tolerance at "
-                  << deviation.where << "\n";
+        comparison.report("ground picture");
         return inside;
     }
 };

@@ -2,7 +2,9 @@
 
 #include "gl_context.h"
 
+#include <cmath>
 #include <cstddef>
+#include <iostream>
 #include <sstream>
 
 namespace ShaderTest {
@@ -119,6 +121,26 @@ std::string describe(const glm::vec3& v)
     out.precision(7);
     out << "(" << v.x << ", " << v.y << ", " << v.z << ")";
     return out.str();
+}
+
+void PixelComparison::check(int x, int y, const glm::vec3& gpu, const glm::vec3& expected, const glm::vec3& spread)
+{
+    for (int c = 0; c < 3; ++c) {
+        const float difference = std::fabs(gpu[c] - expected[c]);
+        const float allowed = absoluteTolerance + relativeTolerance * std::fabs(expected[c]) + 2.0f * spread[c];
+        const std::string place = std::to_string(x) + "," + std::to_string(y);
+        absolute.record(difference, place);
+        relative.record(difference / allowed, place + " gpu " + describe(gpu) + " cpu " + describe(expected));
+        if (difference > allowed && failures++ < 5)
+            ADD_FAILURE() << name << " pixel " << place << " channel " << c << ": gpu " << gpu[c] << ", cpu "
+                          << expected[c];
+    }
+}
+
+void PixelComparison::report(const char* what) const
+{
+    std::cout << "[ deviation ] " << what << " " << name << ": " << absolute.largest << " at " << absolute.where
+              << "; " << relative.largest << " of the tolerance at " << relative.where << "\n";
 }
 
 } // namespace ShaderTest

@@ -77,4 +77,24 @@ struct Deviation {
 
 std::string describe(const glm::vec3& v);
 
+// Compares pixels' rgb with a CPU reference, channel by channel, within
+// absolute + relative·|reference| + 2·spread (spread: how far the reference itself moves under
+// rounding of its inputs). Fails the test where a channel exceeds it, reporting the first five.
+struct PixelComparison {
+    const char* name;
+    float absoluteTolerance;
+    float relativeTolerance;
+    Deviation absolute;
+    Deviation relative; // difference as a share of what was allowed
+    int failures = 0;
+
+    PixelComparison(const char* name_, float absoluteTolerance_, float relativeTolerance_)
+        : name(name_), absoluteTolerance(absoluteTolerance_), relativeTolerance(relativeTolerance_)
+    {
+    }
+    void check(int x, int y, const glm::vec3& gpu, const glm::vec3& expected, const glm::vec3& spread);
+    // Prints the largest deviations as "[ deviation ] <what> <name>: ...".
+    void report(const char* what) const;
+};
+
 } // namespace ShaderTest

@@ -62,35 +62,17 @@ protected:
     // Compares every pixel; returns the largest deviation relative to the tolerance.
     float compare(const std::vector<glm::vec4>& pixels, const glm::mat4& view, const char* name)
     {
-        ShaderTest::Deviation deviation;
-        ShaderTest::Deviation absolute;
-        int failures = 0;
+        ShaderTest::PixelComparison comparison{name, absoluteTolerance, relativeTolerance};
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 glm::vec4 gpu = pixels[static_cast<size_t>(y * width + x)];
                 glm::vec3 ray = Ref::skyRay(ShaderTest::pixelClipPosition(x, y, width, height), view);
-                glm::vec3 expected = Ref::skyColour(ray);
-                glm::vec3 spread = roundingSpread(ray);
-                for (int c = 0; c < 3; ++c) {
-                    float difference = std::fabs(gpu[c] - expected[c]);
-                    float allowed = absoluteTolerance + relativeTolerance * std::fabs(expected[c])
-                                    + 2.0f * spread[c];
-                    absolute.record(difference, std::to_string(x) + "," + std::to_string(y));
-                    deviation.record(difference / allowed,
-                                     std::to_string(x) + "," + std::to_string(y) + " gpu "
-                                         + ShaderTest::describe(glm::vec3(gpu)) + " cpu "
-                                         + ShaderTest::describe(expected));
-                    if (difference > allowed && failures++ < 5)
-                        ADD_FAILURE() << name << " pixel " << x << "," << y << " channel " << c
-                                      << ": gpu " << gpu[c] << ", cpu " << expected[c];
-                }
+                comparison.check(x, y, glm::vec3(gpu), Ref::skyColour(ray), roundingSpread(ray));
                 EXPECT_EQ(gpu.a, 1.0f);
             }
         }
-        std::cout << "[ deviation ] sky " << name << ": " << absolute.largest << " at "
-                  << absolute.where << "; " << deviation.largest << " of the tolerance at "
-                  << deviation.where << "\n";
-        return deviation.largest;
+        comparison.report("sky");
+        return comparison.relative.largest;
     }
 };
 
