@@ -36,7 +36,7 @@ int play(sf::Window& window, float start, const Platform::StopRequests& stop)
     ShowScene scene;
 
     // 12. The soundtrack starts at once, from where the show starts.
-    Music soundtrack("valdrim.mp3"); // MERGE: start offset
+    Music soundtrack("valdrim.mp3", start);
 
     // 13. Off-screen targets, each followed by its texture.
     const PassTargets targets(picture);

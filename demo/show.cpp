@@ -3,6 +3,7 @@
 #include "projection.h"
 
 #include "assets.h"
+#include "gl_fallback.h"
 #include "shaders.h"
 
 #include <glm/gtc/type_ptr.hpp>
@@ -146,8 +147,8 @@ ShowScene::ShowScene()
     // GL state that holds for the whole show.
     glEnable(GL_TEXTURE_2D);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glClearDepthf(1.0f);
-    glDepthRangef(0.1f, 1000.0f);
+    Kest::setClearDepth(1.0f);
+    Kest::setDepthRange(0.1f, 1000.0f); // clamped by GL to [0.1, 1]
     glDepthFunc(GL_LESS);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
