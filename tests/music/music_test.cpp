@@ -210,7 +210,7 @@ class PrivateAudioServer {
 public:
     PrivateAudioServer()
     {
-        const std::string socket = std::string(get_current_dir_name()) + "/" + workDir + "/pulse-" +
+        const std::string socket = std::filesystem::current_path().string() + "/" + workDir + "/pulse-" +
             std::to_string(getpid()) + ".socket";
         const std::string log = workDir + "/pulse-" + std::to_string(getpid()) + ".log";
         std::remove(socket.c_str());
