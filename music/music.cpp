@@ -46,8 +46,9 @@ struct Music::Playback {
     bool decoderOpen = false;
     bool deviceOpen = false;
 
-    // Hand-over between the destructor and the thread that closes the device: whoever sees the
-    // other gone releases the decoder and the block.
+    // Hand-over between the destructor and the thread that closes the device: the destructor
+    // releases the decoder and the block when the device closed in time, the closing thread
+    // when the destructor gave up waiting.
     std::mutex closing;
     std::condition_variable closed;
     bool deviceClosed = false;

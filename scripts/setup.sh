@@ -9,6 +9,7 @@ packages=(
   xvfb xauth x11-utils x11-apps mesa-utils libgl1-mesa-dri libx11-dev libxtst-dev
   pulseaudio pulseaudio-utils libpulse0
   lame sox libsox-fmt-mp3 ffmpeg imagemagick apitrace assimp-utils
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
-# PulseAudio when they are not running, and runs every test in both builds.
+# PulseAudio when they are not running, runs every test in both builds, then fuzzes the MP3
+# decoder for a minute (scripts/fuzz.sh).
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,4 +26,8 @@ for preset in release sanitize; do
   echo "== test: $preset"
   scripts/services.sh ctest --preset "$preset" "$@" || status=1
 done
+
+# The MP3 decoder under libFuzzer for a minute (FUZZ_SECONDS); any finding fails the run.
+echo "== fuzz: music"
+bash scripts/fuzz.sh || status=1
 exit $status
