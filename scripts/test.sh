@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
-# PulseAudio when they are not running, and runs every test in both builds.
+# PulseAudio when they are not running, and runs every test in both builds; then builds the
+# Windows executable and runs its tests under Wine.
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,4 +26,13 @@ for preset in release sanitize; do
   echo "== test: $preset"
   scripts/services.sh ctest --preset "$preset" "$@" || status=1
 done
+
+# The same source cross-compiled for Windows, run under Wine.
+echo "== build: windows"
+if bash scripts/windows.sh; then
+  echo "== test: wine"
+  scripts/services.sh ctest --preset wine "$@" || status=1
+else
+  status=1
+fi
 exit $status
