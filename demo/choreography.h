@@ -16,6 +16,9 @@ constexpr std::size_t firstRingInstance = 3;
 constexpr std::size_t ringSize = 7;
 constexpr std::size_t movedInstanceCount = 2 + ringSize;
 
+// The show's length in seconds: 36 segments of 2.4 s.
+constexpr double showLength = 86.4;
+
 // The last segment shown; a t whose segment lies beyond it ends the show without a frame.
 constexpr unsigned lastSegment = 35;
 

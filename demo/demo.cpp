@@ -1,112 +1,30 @@
-#include "choreography.h"
 #include "gl_version.h"
 #include "letterbox.h"
+#include "offline.h"
+#include "options.h"
 #include "platform.h"
-#include "projection.h"
+#include "show.h"
 
-#include "assets.h"
-#include "model.h"
 #include "music.h"
 #include "render_target.h"
-#include "shaders.h"
 
 #include <GL/glew.h>
 #include <SFML/System/Clock.hpp>
 #include <SFML/Window.hpp>
-#include <glm/gtc/type_ptr.hpp>
-#include <glm/mat4x4.hpp>
 
 #include <cstdio>
+#include <string>
 #include <vector>
+
+#ifndef DEMO_VERSION
+#define DEMO_VERSION "unknown"
+#endif
 
 namespace {
 
-constexpr size_t none = Kest::Model::none;
-
-// What one frame draws with, all made at start-up.
-struct FrameObjects {
-    const Kest::RenderTarget& sceneTarget;
-    const Kest::RenderTarget& blurTargetA;
-    const Kest::RenderTarget& blurTargetB;
-    const Kest::RenderTarget& windowTarget;
-    Kest::ShaderProgram& groundProgram;
-    Kest::ShaderProgram& glitterProgram;
-    Kest::ShaderProgram& blurProgram;
-    Kest::ShaderProgram& hdrProgram;
-    const Kest::Part& skyPart;
-    const Kest::Part& bloomfieldPart;
-    const Kest::Part& viewfieldPart;
-    Kest::Model& sceneModel;
-    const Kest::Texture::Binding* blurFromScene;
-    const Kest::Texture::Binding* blurFromA;
-    const Kest::Texture::Binding* blurFromB;
-    const Kest::Texture::Binding* compositeInputs;
-    GLint exposureLocation;
-};
-
-void setCameraAndTime(Kest::ShaderProgram& program, const glm::mat4& camera, float t)
-{
-    program.use();
-    glUniformMatrix4fv(program.cameraLocation, 1, GL_FALSE, glm::value_ptr(camera));
-    glUniform1f(program.timeLocation, t);
-}
-
-void renderFrame(const FrameObjects& frame, const glm::mat4& camera, float exposure, float t)
-{
-    // 1. Sky: it covers every pixel, so the scene's colour buffer is never cleared.
-    frame.sceneTarget.bind();
-    glDisable(GL_DEPTH_TEST);
-    frame.skyPart.drawImpl(camera, nullptr);
-
-    // 2. Depth only.
-    glClear(GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_DEPTH_TEST);
-
-    // 3. Per-frame uniforms of the scene programs.
-    setCameraAndTime(frame.groundProgram, camera, t);
-    setCameraAndTime(frame.glitterProgram, camera, t);
-
-    // 4. Ground, hub and ring.
-    frame.sceneModel.draw(glm::mat4(1.0f));
-
-    // 5. The rest of the frame is full-screen quads.
-    glDisable(GL_DEPTH_TEST);
-
-    // 6. Bloom: three x-then-y pairs ping-ponging between the two targets, the tap spacing
-    // doubling from pair to pair. The finished bloom is in blurTextureB.
-    frame.blurProgram.use();
-    const GLint horizontal = frame.blurProgram.getUniformLocation("horizontal");
-    const GLint scale = frame.blurProgram.getUniformLocation("scale");
-    struct BlurDraw {
-        const Kest::RenderTarget& target;
-        GLuint horizontal;
-        float scale;
-        const Kest::Texture::Binding* source;
-    };
-    const BlurDraw blurDraws[] = {
-        {frame.blurTargetA, 0, 1.0f, frame.blurFromScene}, {frame.blurTargetB, 1, 1.0f, frame.blurFromA},
-        {frame.blurTargetA, 0, 2.0f, frame.blurFromB},     {frame.blurTargetB, 1, 2.0f, frame.blurFromA},
-        {frame.blurTargetA, 0, 4.0f, frame.blurFromB},     {frame.blurTargetB, 1, 4.0f, frame.blurFromA},
-    };
-    for (const BlurDraw& draw : blurDraws) {
-        draw.target.bind();
-        glUniform1ui(horizontal, draw.horizontal);
-        glUniform1f(scale, draw.scale);
-        frame.bloomfieldPart.drawImpl(draw.source);
-    }
-
-    // 7. Composite into the letterbox. The whole window is cleared first so the bars are black,
-    // not whatever the window system left in the back buffer.
-    frame.windowTarget.bind();
-    glClear(GL_COLOR_BUFFER_BIT);
-    frame.hdrProgram.use();
-    glUniform1f(frame.exposureLocation, exposure);
-    frame.viewfieldPart.drawImpl(frame.compositeInputs);
-}
-
 // Everything made after the window lives in here, so that it is released in reverse order of
-// construction while the window's context is still current.
-void run(sf::Window& window)
+// construction while the window's context is still current. Returns the exit status.
+int play(sf::Window& window, float start, const Platform::StopRequests& stop)
 {
     // 4. The 16:9 picture and its viewport.
     const sf::Vector2u windowSize = window.getSize();
@@ -114,123 +32,48 @@ void run(sf::Window& window)
     glViewport(static_cast<GLint>(picture.x), static_cast<GLint>(picture.y),
                static_cast<GLsizei>(picture.width), static_cast<GLsizei>(picture.height));
 
-    // 5. Programs.
-    Kest::ShaderProgram skyProgram = Kest::createSkyShader();
-    Kest::ShaderProgram hdrProgram = Kest::createHdrShader();
-    Kest::ShaderProgram glitterProgram = Kest::createGlitterShader();
-    Kest::ShaderProgram blurProgram = Kest::createBlurShader();
-    Kest::ShaderProgram groundProgram = Kest::createGroundShader();
+    // 5. to 11. Programs, parts, screen quads, the model, the projection and fixed GL state.
+    ShowScene scene;
 
-    // 6. The scene's parts, each filled before the next is appended.
-    std::vector<Kest::Part> parts;
-    createGround(parts.emplace_back(groundProgram));
-    for (auto* build : {createHub, createGTicosidodeca, createDodecadodeca, createTSI22, createSCO2,
-                        createSRTC15, createSRTC35, createTSI28})
-        build(parts.emplace_back(glitterProgram));
-
-    // 7. Screen quads.
-    Kest::Part skyPart(skyProgram);
-    createSky(skyPart);
-    Kest::Part viewfieldPart(hdrProgram);
-    createViewfield(viewfieldPart);
-    Kest::Part bloomfieldPart(blurProgram);
-    createBloomfield(bloomfieldPart);
-
-    // 8. Ground, hub, the ring node, and the ring of seven under it.
-    Kest::Model sceneModel(parts);
-    const glm::mat4 identity(1.0f);
-    sceneModel.addPart(0, identity, none);
-    sceneModel.addPart(1, identity, none);
-    sceneModel.addPart(none, identity, none);
-    for (size_t j = 0; j < ringSize; ++j)
-        sceneModel.addPart(2 + j, ringPlacement(j), ringNodeInstance);
-
-    // 9. Projection.
-    const glm::mat4 projection = loadProjection();
-
-    // 10. Fixed GL state.
-    glEnable(GL_TEXTURE_2D);
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glClearDepthf(1.0f);
-    glDepthRangef(0.1f, 1000.0f);
-    glDepthFunc(GL_LESS);
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-
-    // 11.
-    glm::mat4 camera(1.0f);
-
-    // 12. The soundtrack starts at once.
-    Music soundtrack;
+    // 12. The soundtrack starts at once, from where the show starts.
+    Music soundtrack("valdrim.mp3", start);
 
     // 13. Off-screen targets, each followed by its texture.
-    Kest::RenderTarget sceneTarget(picture.width, picture.height, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    Kest::Texture sceneTexture = sceneTarget.createHdrBuffer(picture.width, picture.height, 0);
-    Kest::RenderTarget blurTargetA(picture.width, picture.height, 0);
-    Kest::Texture blurTextureA = blurTargetA.createHdrBuffer(picture.width, picture.height, 0);
-    Kest::RenderTarget blurTargetB(picture.width, picture.height, 0);
-    Kest::Texture blurTextureB = blurTargetB.createHdrBuffer(picture.width, picture.height, 0);
+    const PassTargets targets(picture);
 
     // 14. The letterbox rectangle of the window, from the window size read anew.
     const sf::Vector2u windowSizeNow = window.getSize();
-    Kest::RenderTarget windowTarget(static_cast<int>((windowSizeNow.x - picture.width) >> 1),
-                                    static_cast<int>((windowSizeNow.y - picture.height) >> 1),
-                                    picture.width, picture.height);
+    const Kest::RenderTarget windowTarget(static_cast<int>((windowSizeNow.x - picture.width) >> 1),
+                                          static_cast<int>((windowSizeNow.y - picture.height) >> 1),
+                                          picture.width, picture.height);
 
-    // 15. Every off-screen target must be complete; report once if any is not.
-    bool complete = true;
-    for (const Kest::RenderTarget* target : {&sceneTarget, &blurTargetA, &blurTargetB}) {
-        glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffer);
-        complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE && complete;
-    }
-    if (!complete) {
-        std::printf("Framebuffer not complete!\n");
-        std::fflush(stdout);
-    }
+    // 15. and 16. The framebuffer check, then the uniforms and texture bindings that stay.
+    const PassInputs inputs(scene, targets);
 
-    // 16. Uniforms that stay: the exposure's location, the projection, the texture bindings.
-    const GLint exposureLocation = hdrProgram.getUniformLocation("exposure");
-    groundProgram.setProjection(projection);
-    glitterProgram.setProjection(projection);
-    const Kest::Texture::Binding blurFromScene[] = {{blurProgram.getUniformLocation("image"), &sceneTexture}};
-    const Kest::Texture::Binding blurFromA[] = {{blurProgram.getUniformLocation("image"), &blurTextureA}};
-    const Kest::Texture::Binding blurFromB[] = {{blurProgram.getUniformLocation("image"), &blurTextureB}};
-    const Kest::Texture::Binding compositeInputs[] = {
-        {hdrProgram.getUniformLocation("hdrBuffer"), &sceneTexture},
-        {hdrProgram.getUniformLocation("bloomBuffer"), &blurTextureB},
-    };
-    const FrameObjects frame{sceneTarget, blurTargetA,   blurTargetB,    windowTarget,  groundProgram,
-                             glitterProgram, blurProgram, hdrProgram,     skyPart,       bloomfieldPart,
-                             viewfieldPart, sceneModel,  blurFromScene,  blurFromA,     blurFromB,
-                             compositeInputs, exposureLocation};
-
-    // 17. The clock starts last: its elapsed time is the show's time.
+    // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
 
     for (;;) {
+        // A close request ends the show at once. So does a press of Escape: the key's state is
+        // also read below, but a tap shorter than a frame shows only here, as an event.
         sf::Event event;
-        bool closed = false;
-        while (!closed && window.pollEvent(event))
-            closed = event.type == sf::Event::Closed;
-        if (closed || sf::Keyboard::isKeyPressed(sf::Keyboard::Escape))
-            break;
+        bool ended = false;
+        while (!ended && window.pollEvent(event))
+            ended = event.type == sf::Event::Closed ||
+                    (event.type == sf::Event::KeyPressed && event.key.code == sf::Keyboard::Escape);
+        if (ended || sf::Keyboard::isKeyPressed(sf::Keyboard::Escape))
+            return 0;
+        if (const int signal = stop.received())
+            return 128 + signal;
 
-        const float t = clock.getElapsedTime().asSeconds();
-        const Choreography show = choreograph(t);
-        for (size_t i = 0; i < movedInstanceCount; ++i)
-            sceneModel.setTransform(hubInstance + i, show.instanceTransforms[i]);
-        if (show.over)
-            break;
-        camera = show.camera;
-
-        renderFrame(frame, camera, show.exposure, t);
+        const float t = start + clock.getElapsedTime().asSeconds();
+        if (drawShowFrame(scene, targets, inputs, windowTarget, t).over)
+            return 0;
         window.display();
     }
 }
 
-} // namespace
-
-int main()
+int runLiveShow(const Options& options, const Platform::StopRequests& stop)
 {
     // The windowing library aborts without a display; end clearly instead.
     const Platform::DisplayConnection display;
@@ -239,7 +82,7 @@ int main()
         return 1;
     }
 
-    // 1. Full-screen window at the desktop resolution; default attributes give a
+    // 1. Full screen at the desktop resolution, or a fixed window; default attributes give a
     // compatibility context, which still has the fixed-function matrix stack.
     sf::ContextSettings settings;
     settings.depthBits = 24;
@@ -249,11 +92,16 @@ int main()
     settings.minorVersion = 0;
     settings.attributeFlags = sf::ContextSettings::Default;
     settings.sRgbCapable = false;
-    sf::Window window(sf::VideoMode::getDesktopMode(), "OpenGL", sf::Style::Fullscreen, settings);
+    sf::Window window;
+    if (options.windowed)
+        window.create(sf::VideoMode(options.width, options.height), "demo", sf::Style::Titlebar | sf::Style::Close,
+                      settings);
+    else
+        window.create(sf::VideoMode::getDesktopMode(), "OpenGL", sf::Style::Fullscreen, settings);
 
     // 2.
     window.setVerticalSyncEnabled(true);
-    window.setMouseCursorVisible(false);
+    window.setMouseCursorVisible(options.windowed);
 
     // 3. Entry points beyond GL 1.1.
     glewExperimental = GL_TRUE;
@@ -267,7 +115,35 @@ int main()
         return 1;
     }
 
-    run(window);
+    const int status = play(window, static_cast<float>(options.start), stop);
     window.close();
-    return 0;
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "demo: %s; see demo --help\n", parsed.error.c_str());
+        return 2;
+    }
+    const Options& options = parsed.options;
+    switch (options.mode) {
+    case Options::Mode::help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case Options::Mode::version:
+        std::printf("demo %s\n", DEMO_VERSION);
+        return 0;
+    case Options::Mode::show: {
+        const Platform::StopRequests stop;
+        return runLiveShow(options, stop);
+    }
+    default: {
+        const Platform::StopRequests stop;
+        return runOffline(options, stop);
+    }
+    }
 }

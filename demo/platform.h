@@ -1,6 +1,11 @@
 #pragma once
 
-// Checks the windowing library cannot make for itself without aborting the process.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// What the program needs from the operating system beyond the windowing library, each with a
+// POSIX (X11) and a Windows half.
 namespace Platform {
 
 // A connection to the display the window will open on (on X11: the one DISPLAY names), held
@@ -19,5 +24,55 @@ public:
 private:
     void* handle = nullptr;
 };
+
+// Requests to end the program from outside while it lives: SIGINT, SIGTERM and SIGHUP on POSIX;
+// the console's Ctrl-C, Ctrl-Break and close events on Windows. The handlers only record the
+// request; the loops poll it and shut down normally. One instance at a time.
+class StopRequests {
+public:
+    StopRequests();
+    ~StopRequests();
+    StopRequests(const StopRequests&) = delete;
+    StopRequests& operator=(const StopRequests&) = delete;
+
+    // The signal's number (SIGINT 2, SIGTERM 15, SIGHUP 1, Ctrl-Break counting as SIGTERM and a
+    // closed console as SIGHUP), or 0 while none came. Exit with 128 + it, as shells expect.
+    int received() const;
+};
+
+// A program run with an argument vector (never through a shell), its standard input a pipe
+// that we write, its standard output and error going to a file.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess(); // kills and reaps a child still running
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // arguments[0] is the program's full path. False when it could not be started.
+    bool start(const std::vector<std::string>& arguments, const std::string& outputLogPath);
+    // Writes all of it; false when the child stopped reading (it ended) or a stop was requested
+    // meanwhile (the caller checks StopRequests).
+    bool write(const void* data, std::size_t size);
+    // Ends the input and waits: the exit status, or -1 when the child did not exit normally.
+    int finish();
+    // Ends the child at once and waits for it.
+    void kill();
+
+    bool running() const { return started; }
+
+private:
+    bool started = false;
+    long long process = 0; // pid, or the process handle on Windows
+    long long input = -1;  // the pipe's writing end
+};
+
+// The folder holding the running executable, without a trailing separator.
+std::string executableDirectory();
+// The full path of `program` found on PATH (on Windows with ".exe"), or empty.
+std::string findProgram(const std::string& program);
+// Whether standard error goes to a terminal (a progress bar can then redraw in place).
+bool standardErrorIsTerminal();
+int processId();
 
 } // namespace Platform

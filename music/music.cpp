@@ -1,6 +1,15 @@
 #include "music.h"
 
+#include "music_decoder.h"
+
 #include <miniaudio.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -15,8 +24,19 @@ void data_callback(ma_device* device, void* output, const void* /*input*/, ma_ui
     ma_decoder_read_pcm_frames(decoder, output, frameCount, &framesRead);
 }
 
-constexpr ma_uint32 outputChannels = 2;
-constexpr ma_uint32 outputSampleRate = 44100;
+// How long the destructor waits for the audio thread to let go of the device. A healthy server
+// needs a few milliseconds; the show must still end within a second when it does not answer.
+constexpr std::chrono::milliseconds closeTimeout(500);
+
+// Frames at the output rate, clamped so that the conversion is defined for any float.
+ma_uint64 startFrame(float startSeconds)
+{
+    if (!(startSeconds > 0.0f))
+        return 0;
+    const double frames = std::floor(double(startSeconds) * musicSampleRate);
+    constexpr double limit = 9.0e18;
+    return frames < limit ? ma_uint64(frames) : ma_uint64(limit);
+}
 
 } // namespace
 
@@ -25,7 +45,71 @@ struct Music::Playback {
     ma_device device;
     bool decoderOpen = false;
     bool deviceOpen = false;
+
+    // Hand-over between the destructor and the thread that closes the device: whoever sees the
+    // other gone releases the decoder and the block.
+    std::mutex closing;
+    std::condition_variable closed;
+    bool deviceClosed = false;
+    bool abandoned = false;
 };
+
+namespace {
+
+// Stops the device, then releases it. ma_device_uninit alone only flags the worker thread and
+// joins it; the PulseAudio worker sits in a blocking poll that, once the server is gone, nothing
+// wakes. Stopping first wakes that loop. Stopping a device that is no longer started (the backend
+// stopped it itself) is skipped.
+void closeDevice(ma_device& device)
+{
+    if (ma_device_get_state(&device) == ma_device_state_started)
+        ma_device_stop(&device);
+    ma_device_uninit(&device);
+}
+
+// Runs on the closing thread: closes the device, then either tells the waiting destructor or,
+// when it has given up waiting, releases the decoder and the block itself.
+void closeAndHandOver(Music::Playback* block)
+{
+    closeDevice(block->device);
+    std::unique_lock<std::mutex> lock(block->closing);
+    block->deviceClosed = true;
+    if (block->abandoned) {
+        lock.unlock();
+        ma_decoder_uninit(&block->decoder);
+        delete block;
+        return;
+    }
+    block->closed.notify_one();
+}
+
+// Closes the device on a thread of its own and waits for it at most `timeout`. False when the
+// audio thread could not finish in time (a server that stopped answering): the block is then
+// left to the closing thread, and the process's exit ends that thread if the device never lets
+// go. Never waits unboundedly, and the normal case still releases everything here.
+bool closeWithin(Music::Playback* block, std::chrono::milliseconds timeout)
+{
+    std::thread closer;
+    try {
+        closer = std::thread(closeAndHandOver, block);
+    } catch (const std::system_error&) {
+        // No thread to be had: close in place, as the library itself would.
+        closeDevice(block->device);
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(block->closing);
+    if (!block->closed.wait_for(lock, timeout, [block] { return block->deviceClosed; })) {
+        block->abandoned = true;
+        lock.unlock();
+        closer.detach();
+        return false;
+    }
+    lock.unlock();
+    closer.join();
+    return true;
+}
+
+} // namespace
 
 Music::Music()
     : Music("valdrim.mp3")
@@ -33,22 +117,29 @@ Music::Music()
 }
 
 Music::Music(const char* path)
+    : Music(path, 0.0f)
+{
+}
+
+Music::Music(const char* path, float startSeconds)
     : playback(std::make_unique<Playback>())
 {
-    // Ask the decoder for the device's own format: any MP3, mono or at another rate, is then
-    // converted instead of being played at the wrong speed or with its channels mixed up.
-    const ma_decoder_config decoderConfig =
-        ma_decoder_config_init(ma_format_f32, outputChannels, outputSampleRate);
-    if (ma_decoder_init_file(path, &decoderConfig, &playback->decoder) != MA_SUCCESS)
+    if (openMusicFile(path, playback->decoder) != MA_SUCCESS)
         return;
     playback->decoderOpen = true;
 
+    // A seek that fails has read up to the end of the stream or hit an unreadable stretch; the
+    // device then plays silence instead of whatever the decoder holds.
+    bool positioned = true;
+    if (const ma_uint64 frame = startFrame(startSeconds); frame > 0)
+        positioned = ma_decoder_seek_to_pcm_frame(&playback->decoder, frame) == MA_SUCCESS;
+
     ma_device_config config = ma_device_config_init(ma_device_type_playback);
     config.playback.format = ma_format_f32;
-    config.playback.channels = outputChannels;
-    config.sampleRate = outputSampleRate;
+    config.playback.channels = musicChannels;
+    config.sampleRate = musicSampleRate;
     config.dataCallback = data_callback;
-    config.pUserData = &playback->decoder;
+    config.pUserData = positioned ? &playback->decoder : nullptr;
     if (ma_device_init(nullptr, &config, &playback->device) != MA_SUCCESS)
         return;
     playback->deviceOpen = true;
@@ -57,11 +148,15 @@ Music::Music(const char* path)
 
 Music::~Music()
 {
-    // The device thread reads the decoder, so the device goes first.
-    if (playback->deviceOpen)
-        ma_device_uninit(&playback->device);
-    if (playback->decoderOpen)
-        ma_decoder_uninit(&playback->decoder);
+    Playback* block = playback.get();
+    if (block->deviceOpen && !closeWithin(block, closeTimeout)) {
+        // The closing thread owns the block now.
+        static_cast<void>(playback.release());
+        return;
+    }
+    // The device thread read the decoder, so the decoder goes only once the device is gone.
+    if (block->decoderOpen)
+        ma_decoder_uninit(&block->decoder);
 }
 
 bool Music::isPlaying() const

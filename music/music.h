@@ -14,6 +14,11 @@ public:
     // Plays "valdrim.mp3" from the working directory.
     Music();
     explicit Music(const char* path);
+    // Starts startSeconds into the track (at the output rate of 44100 frames a second); a start
+    // at or past the end plays silence.
+    Music(const char* path, float startSeconds);
+    // Returns within a bounded time even when the audio server has gone away or stopped
+    // answering; see music.cpp.
     ~Music();
 
     Music(const Music&) = delete;

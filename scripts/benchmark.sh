@@ -5,9 +5,10 @@
 # Usage: scripts/benchmark.sh [BUILD_DIR]        (default: build, configured as the release preset)
 #   BENCH_SECONDS=N   how long each measured run of the demo lasts (default 12; the whole
 #                     script then takes about two minutes)
-#   BENCH_KEEP=1      keep the logs and the trace, and print where they are
+#   BENCH_FRAMES=N    frames of each `demo --bench` run (default 30)
+#   BENCH_KEEP=1      keep the logs, and print where they are
 #
-# The demo itself is run unchanged: it takes no arguments and reads no environment. The script
+# Steps 1 to 3 run the demo unchanged, with no arguments (it reads no environment). The script
 # starts its own Xvfb with one 1280x720 screen (so the full-screen window and the picture are
 # exactly 1280x720) and a PulseAudio null sink through scripts/services.sh, then measures:
 #   1. the driver's own computation per frame without GL: `frame-bench cpu` runs
@@ -21,16 +22,15 @@
 #      event polling, choreography, transforms and the issuing of the GL calls, including the
 #      work Mesa does on the calling thread for them (llvmpipe's vertex and geometry stages and
 #      binning), but not its rasteriser threads;
-#   4. the time of each pass, two ways:
-#      a. the real demo with the LD_PRELOAD shim frame-bench-passes, which brackets every draw
-#         and clear with glFinish and takes the wall time between (llvmpipe's rasterisation
-#         of that call alone, serialised);
-#      b. an apitrace recording of the real demo, replayed with `glretrace --benchmark` (replay
-#         frames per second) and `glretrace --pgpu` (GL timer queries around every draw; a
-#         pass's time is the span from its first draw's start to its last draw's end).
-#      Draws of one frame, in order: 1 sky, 2-10 scene model (ground, hub, seven polytopes),
-#      11-16 blur, 17 composite; the depth clear counts with the scene, the window clear with
-#      the composite. The first frame of every run (shader compilation) is left out.
+#   4. the time of each pass, from the demo's own benchmark (`demo --bench`, off-screen at
+#      1280x720, BENCH_FRAMES frames spread over the whole show): GL timer queries around each
+#      pass, and the wall time of each pass with glFinish before and after it; then its frame
+#      rate without those brackets. The same again at 1920x1080: a frame's time should grow
+#      with the pixel count (2.25 times).
+#   5. capture throughput: `demo --capture` of a part of the show at 1280x720 and 30 fps, its
+#      frames per second (drawing, read-back and ffmpeg's encoding together) against the
+#      benchmark's frame rate at the same size; read-back and encoding overlap with drawing
+#      when the ratio is near 1.
 # Runs end with a window close request (WM_DELETE_WINDOW to the window titled "OpenGL").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,7 +45,7 @@ if [ -z "${FRAME_BENCH_INNER:-}" ]; then
     if [ "$build" = build ]; then cmake --preset release >/dev/null
     else cmake -S "$root" -B "$(dirname "$bin")" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null; fi
   fi
-  cmake --build "$(dirname "$bin")" -j 2 --target demo soundtrack frame-bench frame-bench-swaps frame-bench-passes >/dev/null
+  cmake --build "$(dirname "$bin")" -j 2 --target demo soundtrack frame-bench frame-bench-swaps >/dev/null
 
   # A private screen of exactly 1280x720 with a black root window; -displayfd picks a free number.
   log=$(mktemp)
@@ -134,76 +134,25 @@ echo "driver CPU per frame:     $(awk 'NR > 1 { print ($3 - cpu) / 1e6 } { cpu =
 echo "inside glXSwapBuffers:    $(awk 'NR > 1 { print ($2 - $1) / 1e6 }' "$work/swaps1" | summary 1 ms)  wall"
 echo
 
-# Per-frame pass times from lines "frame draw-ordinal milliseconds" on stdin.
-report_passes() {
-  awk '
-    function pass(k) { return k == 1 ? "sky" : k <= 10 ? "scene" : k <= 16 ? "blur" : "composite" }
-    { total[$1 " " pass($2)] += $3; if ($2 >= 11 && $2 <= 16) per[$1 " " $2 - 10] = $3; frames[$1] = 1 }
-    END {
-      for (f in frames) {
-        for (p = 1; p <= 4; ++p) { split("sky scene blur composite", names); print names[p], total[f " " names[p]] }
-        for (b = 1; b <= 6; ++b) print "blur" b, per[f " " b]
-        print "frame", total[f " sky"] + total[f " scene"] + total[f " blur"] + total[f " composite"]
-      }
-    }' >"$work/pass-values"
-  for key in sky scene blur blur1 blur2 blur3 blur4 blur5 blur6 composite frame; do
-    case $key in
-      sky) label="sky (draw 1)";; scene) label="scene model (draws 2-10)";;
-      blur) label="bloom, all six blur draws";; blur?) label="  blur draw ${key#blur}";;
-      composite) label="composite (draw 17)";; frame) label="all passes";;
-    esac
-    printf '%-28s %s\n' "$label" "$(awk -v k="$key" '$1 == k { print $2 }' "$work/pass-values" | summary 1 ms)"
-  done
-}
-
-echo "-- time of each pass per frame, glFinish-bracketed (real demo, LD_PRELOAD shim frame-bench-passes)"
-launch_demo passes FRAME_BENCH_PASS_LOG="$work/passes" LD_PRELOAD="$bin/libframe-bench-passes.so"
-sleep "$seconds"
-stop "$demo"
-# Lines "frame D|C ns": number the draws of each frame; a clear goes with the next draw's pass
-# (the depth clear precedes draw 2, the window clear draw 17). Frames not of 17 draws are dropped.
-awk '$1 != frame { frame = $1; draw = 0 }
-     $2 == "D" { ++draw; print $1, draw, $3 / 1e6 + pending; pending = 0 } $2 == "C" { pending += $3 / 1e6 }' "$work/passes" |
-  awk '{ count[$1]++; line[NR] = $0; f[NR] = $1 } END { for (i = 1; i <= NR; ++i) if (f[i] > 0 && count[f[i]] == 17) print line[i] }' >"$work/pass-draws"
-report_passes <"$work/pass-draws"
-echo
-
-echo "-- apitrace recording of the real demo, replayed"
-(cd "$bin" && exec apitrace trace -o "$work/demo.trace" ./demo) >"$work/trace.out" 2>&1 &
-demo=$!
-sleep "$seconds"
-stop "$demo"
-echo "glretrace --benchmark:    $(glretrace --benchmark "$work/demo.trace" 2>/dev/null | grep '^Rendered' || echo 'failed')"
-echo "                          (the replay's own count, start-up calls included)"
-glretrace --pgpu "$work/demo.trace" >"$work/profile" 2>"$work/profile.err" || true
-echo "glretrace --pgpu, GPU timer queries per draw (a pass: its first draw's start to its last draw's end):"
-# Profile lines: "call NO GPU_START GPU_DURATION ... NAME"; frame_end closes a frame. Times in ns
-# exceed what awk prints exactly by default, hence printf.
-awk '
-  $1 == "frame_end" { ++frame; draw = 0; next }
-  $1 == "call" && $NF ~ /^glDraw/ { printf "%d %d %.0f %.0f\n", frame, ++draw, $3, $3 + $4 }' "$work/profile" >"$work/profile-draws"
-# Read twice: first the draws per frame, then the times of the frames that have all 17.
-awk '
-  function pass(k) { return k == 1 ? "sky" : k <= 10 ? "scene" : k <= 16 ? "blur" : "composite" }
-  NR == FNR { count[$1]++; next }
-  $1 == 0 || count[$1] != 17 { next }
-  { key = $1 " " pass($2)
-    if (!(key in first) || $3 < first[key]) first[key] = $3
-    if (!(key in last) || $4 > last[key]) last[key] = $4
-    if ($2 >= 11 && $2 <= 16) print $1, $2, ($4 - $3) / 1e6, "own" }
-  END { for (key in first) { split(key, k, " "); print k[1], k[2], (last[key] - first[key]) / 1e6, "span" } }' \
-  "$work/profile-draws" "$work/profile-draws" >"$work/profile-values"
-for key in sky scene blur 11 12 13 14 15 16 composite; do
-  case $key in
-    sky) label="sky (draw 1)";; scene) label="scene model (draws 2-10)";; blur) label="bloom, all six blur draws";;
-    1?) label="  blur draw $((key - 10))";; composite) label="composite (draw 17)";;
-  esac
-  if [[ $key =~ ^1[1-6]$ ]]; then values=$(awk -v k="$key" '$2 == k && $4 == "own" { print $3 }' "$work/profile-values")
-  else values=$(awk -v k="$key" '$2 == k && $4 == "span" { print $3 }' "$work/profile-values"); fi
-  printf '%-28s %s\n' "$label" "$(summary 1 ms <<<"$values")"
+bench_frames=${BENCH_FRAMES:-30}
+bench_fps=0
+for size in 1280x720 1920x1080; do
+  echo "-- time of each pass, demo --bench --size $size --frames $bench_frames"
+  (cd "$bin" && ./demo --bench --size "$size" --frames "$bench_frames") >"$work/bench-$size" 2>"$work/bench-$size.err" ||
+    { echo "benchmark: demo --bench failed" >&2; cat "$work/bench-$size.err" >&2; exit 1; }
+  cat "$work/bench-$size"
+  echo
 done
-echo "(llvmpipe rasterises the sky and the scene model together, when the bloom first reads the"
-echo " scene: its queries put most of the scene's time under the sky. The glFinish-bracketed"
-echo " figures above split the two.)"
+fps_of() { sed -n 's/^frames per second[^:]*: \([0-9.]*\).*/\1/p' "$work/bench-$1"; }
+awk -v a="$(fps_of 1280x720)" -v b="$(fps_of 1920x1080)" 'BEGIN {
+  if (a > 0 && b > 0) printf "frame time 1920x1080 / 1280x720: %.2f (pixel count ratio 2.25)\n\n", a / b }'
+
+echo "-- capture throughput, demo --capture --size 1280x720 --fps 30 --from 40 --to 44"
+(cd "$bin" && ./demo --capture "$work/capture.mp4" --size 1280x720 --fps 30 --from 40 --to 44) 2>"$work/capture.err" ||
+  { echo "benchmark: demo --capture failed" >&2; cat "$work/capture.err" >&2; exit 1; }
+capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/\1/p' "$work/capture.err")
+awk -v c="$capture_fps" -v b="$(fps_of 1280x720)" 'BEGIN {
+  printf "capture: %.2f frames per second; bench: %.2f; ratio %.2f (goal at least 0.9)\n", c, b, b > 0 ? c / b : 0 }'
 echo
+
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

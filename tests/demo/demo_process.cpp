@@ -164,6 +164,12 @@ DemoProcess::~DemoProcess()
     std::remove(errPath.c_str());
 }
 
+void DemoProcess::signal(int signal) const
+{
+    if (pid > 0)
+        kill(pid, signal);
+}
+
 Exit DemoProcess::wait(double seconds)
 {
     Exit result;
@@ -207,6 +213,20 @@ bool waitForWindow(const std::string& displayName, const std::string& title, dou
     }
     XCloseDisplay(display);
     return found;
+}
+
+WindowSize windowSize(const std::string& displayName, const std::string& title)
+{
+    WindowSize size;
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (display == nullptr)
+        return size;
+    const Window window = findNamed(display, DefaultRootWindow(display), title);
+    XWindowAttributes attributes;
+    if (window != 0 && XGetWindowAttributes(display, window, &attributes))
+        size = {attributes.width, attributes.height};
+    XCloseDisplay(display);
+    return size;
 }
 
 bool requestClose(const std::string& displayName, const std::string& title)
@@ -257,13 +277,11 @@ bool setKey(const std::string& displayName, const char* keysymName, bool pressed
     return sent;
 }
 
-Image screenshot(const std::string& display, const std::string& pngPath)
+Image readImage(const std::string& path)
 {
-    const std::string ppm = pngPath + ".ppm";
-    const std::string command = "xwd -silent -root -display " + display + " | convert xwd:- -depth 8 ppm:" + ppm +
-                                " && convert ppm:" + ppm + " " + pngPath;
+    const std::string ppm = path + ".ppm";
     Image image;
-    if (std::system(command.c_str()) != 0)
+    if (std::system(("convert " + path + " -depth 8 ppm:" + ppm).c_str()) != 0)
         return image;
     std::ifstream in(ppm, std::ios::binary);
     // Header tokens may be separated by comment lines ("#...").
@@ -284,6 +302,33 @@ Image screenshot(const std::string& display, const std::string& pngPath)
     in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
     std::remove(ppm.c_str());
     return image;
+}
+
+Image screenshot(const std::string& display, const std::string& pngPath)
+{
+    const std::string command = "xwd -silent -root -display " + display + " | convert xwd:- -depth 8 " + pngPath;
+    if (std::system(command.c_str()) != 0)
+        return Image{};
+    return readImage(pngPath);
+}
+
+std::string commandOutput(const std::string& command, int* status)
+{
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        if (status != nullptr)
+            *status = -1;
+        return output;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    const int result = pclose(pipe);
+    if (status != nullptr)
+        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    return output;
 }
 
 } // namespace DemoTest

@@ -45,6 +45,8 @@ public:
 
     // Waits up to `seconds` for the process to end; kills it after that.
     Exit wait(double seconds);
+    // Sends `signal` to the process, as a user's Ctrl-C or a service manager would.
+    void signal(int signal) const;
 
 private:
     pid_t pid = -1;
@@ -57,6 +59,12 @@ double now();
 
 // Waits until a top-level window named `title` is mapped on `display`.
 bool waitForWindow(const std::string& display, const std::string& title, double seconds);
+// The size of the mapped top-level window named `title` (0 x 0 when there is none).
+struct WindowSize {
+    int width = 0;
+    int height = 0;
+};
+WindowSize windowSize(const std::string& display, const std::string& title);
 // Sends the window manager's close request (WM_DELETE_WINDOW) to the window named `title`.
 bool requestClose(const std::string& display, const std::string& title);
 // Gives the window named `title` the keyboard focus, as a window manager would on a click
@@ -74,5 +82,10 @@ struct Image {
 
 // Grabs the whole screen, keeps a PNG copy at `pngPath` for people to look at, and returns it.
 Image screenshot(const std::string& display, const std::string& pngPath);
+// Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
+Image readImage(const std::string& path);
+
+// Runs a shell command of the test's own making; its standard output, and its exit status.
+std::string commandOutput(const std::string& command, int* status = nullptr);
 
 } // namespace DemoTest

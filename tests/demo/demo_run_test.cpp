@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <thread>
 
 namespace {
@@ -60,6 +61,23 @@ TEST(DemoRunTest, ACloseRequestEndsTheShow)
     expectUserEndsTheShow(
         [](const std::string& display, bool request) { return !request || requestClose(display, "OpenGL"); },
         "the close request");
+}
+
+// Signals end the show like Escape, with the status a shell expects (128 + the signal), whether
+// they come during start-up, before the first frame, or while frames are drawn.
+TEST(DemoRunTest, SignalsEndTheShowWithTheirShellStatus)
+{
+    for (const auto& [signal, settle, status] : {std::tuple{SIGHUP, 0.0, 129}, std::tuple{SIGINT, 2.0, 130}}) {
+        XvfbServer screen(640, 360);
+        ASSERT_FALSE(screen.display.empty());
+        DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});
+        ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+        std::this_thread::sleep_for(std::chrono::duration<double>(settle));
+        demo.signal(signal);
+        const Exit exit = demo.wait(30.0);
+        ASSERT_TRUE(exit.exited);
+        EXPECT_EQ(exit.status, status) << exit.err;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -87,8 +88,9 @@ TEST(DemoShowTest, TheWholeShowOnA5By4ScreenEndsByItselfWithSound)
 
     const std::string recording = shotDir + "/show-sound.raw";
     std::remove(recording.c_str());
-    ASSERT_EQ(std::system(("timeout 120 parec --device=@DEFAULT_MONITOR@ --latency-msec=50 --format=s16le "
-                           "--rate=44100 --channels=2 --raw " + recording + " &").c_str()), 0);
+    // The recorder is this test's own child, stopped by its process id.
+    DemoProcess recorder(demoBinary, {}, {"parec", "--device=@DEFAULT_MONITOR@", "--latency-msec=50", "--format=s16le",
+                                          "--rate=44100", "--channels=2", "--raw", recording});
 
     DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});
     ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
@@ -150,7 +152,8 @@ TEST(DemoShowTest, TheWholeShowOnA5By4ScreenEndsByItselfWithSound)
 
     // The soundtrack reached the sound server while the show ran.
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::system("pkill -f 'parec --device=@DEFAULT_MONITOR@ --latency-msec=50' >/dev/null 2>&1");
+    recorder.signal(SIGTERM);
+    recorder.wait(10.0);
     std::ifstream in(recording, std::ios::binary);
     std::vector<short> pcm;
     short sample;
@@ -224,45 +227,83 @@ void collectNames(const std::string& line, std::map<std::string, std::set<long>>
     }
 }
 
-TEST(DemoShowTest, EachFrameMakesTheSpecifiedDrawsAndCreatesNothing)
+// The calls of a traced run, frame by frame, and the GL names it created and deleted.
+struct TracedRun {
+    Exit exit;
+    std::vector<std::vector<std::string>> frames{1};
+    std::map<std::string, std::set<long>> created, deleted;
+};
+
+// Runs the demo under apitrace's tracer (preloaded into the demo itself, so that the process a
+// test signals is the demo), lets it draw a few frames, and ends it with `end`.
+template <typename End>
+TracedRun traceShow(const std::string& name, End end)
 {
+    TracedRun run;
     XvfbServer screen(640, 360);
-    ASSERT_FALSE(screen.display.empty());
-    const std::string trace = shotDir + "/frame.trace";
+    EXPECT_FALSE(screen.display.empty());
+    const std::string trace = shotDir + "/" + name + ".trace";
     std::remove(trace.c_str());
-    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display},
-                     {"apitrace", "trace", "--output=" + trace, demoBinary});
-    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 120.0));
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "TRACE_FILE=" + trace, "LD_PRELOAD=" APITRACE_WRAPPER});
+    if (!waitForWindow(screen.display, "OpenGL", 120.0)) {
+        ADD_FAILURE() << "no window";
+        return run;
+    }
     std::this_thread::sleep_for(std::chrono::seconds(8));
-    ASSERT_TRUE(requestClose(screen.display, "OpenGL"));
-    const Exit exit = demo.wait(60.0);
-    ASSERT_TRUE(exit.exited);
-    ASSERT_EQ(exit.status, 0) << exit.err;
+    end(demo, screen.display);
+    run.exit = demo.wait(60.0);
 
     FILE* dump = popen(("apitrace dump --color=never " + trace).c_str(), "r");
-    ASSERT_NE(dump, nullptr);
-    std::vector<std::vector<std::string>> frames(1);
-    std::map<std::string, std::set<long>> created, deleted;
+    if (dump == nullptr)
+        return run;
     char buffer[4096];
     std::string line;
     while (fgets(buffer, sizeof buffer, dump)) {
         line += buffer;
         if (line.empty() || line.back() != '\n')
             continue;
-        collectNames(line, created, deleted);
-        frames.back().push_back(line);
+        collectNames(line, run.created, run.deleted);
+        run.frames.back().push_back(line);
         if (line.find("glXSwapBuffers") != std::string::npos)
-            frames.emplace_back();
+            run.frames.emplace_back();
         line.clear();
     }
     pclose(dump);
+    return run;
+}
+
+// Every object made at start-up is released at shut-down.
+void expectEverythingReleased(TracedRun& run)
+{
+    for (const auto& [kind, names] : run.created) {
+        SCOPED_TRACE(kind);
+        EXPECT_FALSE(names.empty());
+        for (long name : names)
+            EXPECT_TRUE(run.deleted[kind].count(name)) << kind << " " << name << " is never deleted";
+    }
+    EXPECT_EQ(run.created["Program"].size(), 5u);
+    EXPECT_EQ(run.created["Framebuffers"].size(), 3u);
+    EXPECT_EQ(run.created["Textures"].size(), 3u);
+    EXPECT_EQ(run.created["Renderbuffers"].size(), 1u);
+    EXPECT_EQ(run.created["VertexArrays"].size(), 12u);
+    EXPECT_EQ(run.created["Buffers"].size(), 24u);
+}
+
+TEST(DemoShowTest, EachFrameMakesTheSpecifiedDrawsAndCreatesNothing)
+{
+    TracedRun run = traceShow("frame", [](DemoProcess&, const std::string& display) {
+        ASSERT_TRUE(requestClose(display, "OpenGL"));
+    });
+    ASSERT_TRUE(run.exit.exited);
+    ASSERT_EQ(run.exit.status, 0) << run.exit.err;
+
     // frames[0] is start-up and the first frame; the last entry is the unfinished frame and
     // shut-down. Everything between is the steady frame loop.
-    ASSERT_GE(frames.size(), 4u) << "fewer than three frames were shown";
-    for (size_t f = 1; f + 1 < frames.size(); ++f) {
+    ASSERT_GE(run.frames.size(), 4u) << "fewer than three frames were shown";
+    for (size_t f = 1; f + 1 < run.frames.size(); ++f) {
         SCOPED_TRACE("frame " + std::to_string(f));
         int draws = 0;
-        for (const std::string& call : frames[f]) {
+        for (const std::string& call : run.frames[f]) {
             draws += call.find(" glDrawElements(") != std::string::npos;
             EXPECT_EQ(call.find(" glGen"), std::string::npos) << call;
             EXPECT_EQ(call.find(" glCreate"), std::string::npos) << call;
@@ -270,20 +311,15 @@ TEST(DemoShowTest, EachFrameMakesTheSpecifiedDrawsAndCreatesNothing)
         }
         EXPECT_EQ(draws, 17) << "eight screen quads and nine meshes";
     }
+    expectEverythingReleased(run);
+}
 
-    // Every object made at start-up is released at shut-down.
-    for (const auto& [kind, names] : created) {
-        SCOPED_TRACE(kind);
-        EXPECT_FALSE(names.empty());
-        for (long name : names)
-            EXPECT_TRUE(deleted[kind].count(name)) << kind << " " << name << " is never deleted";
-    }
-    EXPECT_EQ(created["Program"].size(), 5u);
-    EXPECT_EQ(created["Framebuffers"].size(), 3u);
-    EXPECT_EQ(created["Textures"].size(), 3u);
-    EXPECT_EQ(created["Renderbuffers"].size(), 1u);
-    EXPECT_EQ(created["VertexArrays"].size(), 12u);
-    EXPECT_EQ(created["Buffers"].size(), 24u);
+TEST(DemoShowTest, SIGTERMEndsTheShowThroughTheNormalShutDown)
+{
+    TracedRun run = traceShow("sigterm", [](DemoProcess& demo, const std::string&) { demo.signal(SIGTERM); });
+    ASSERT_TRUE(run.exit.exited);
+    EXPECT_EQ(run.exit.status, 143) << run.exit.err;
+    expectEverythingReleased(run);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The engine's GL wrappers against a real context: what they create, bind, upload and delete,
 // read back from GL itself.
 #include "gl_context.h"
+#include "gl_fallback.h"
 #include "part.h"
 #include "render_target.h"
 #include "shader.h"
@@ -159,6 +160,93 @@ TEST_F(EngineGLTest, SetMeshUploadsAndRecordsTheLayoutOncePerVertexType)
     GLint recorded = 0;
     glGetVertexArrayiv(part.vertexArray, GL_ELEMENT_ARRAY_BUFFER_BINDING, &recorded);
     EXPECT_EQ(static_cast<GLuint>(recorded), part.elementBuffer);
+}
+
+// Clears one of the loader's entry points for a scope, as on a driver without it.
+template <typename Pointer>
+struct WithoutEntryPoint {
+    Pointer& pointer;
+    const Pointer saved;
+    explicit WithoutEntryPoint(Pointer& loaded) : pointer(loaded), saved(loaded) { pointer = nullptr; }
+    ~WithoutEntryPoint() { pointer = saved; }
+};
+
+struct UploadState {
+    std::vector<GLuint> vertexWords;
+    std::vector<GLuint> elements;
+    GLint vertexUsage = 0;
+    GLint elementUsage = 0;
+    GLint recordedElementBuffer = 0;
+    bool operator==(const UploadState& other) const
+    {
+        return vertexWords == other.vertexWords && elements == other.elements && vertexUsage == other.vertexUsage &&
+            elementUsage == other.elementUsage;
+    }
+};
+
+UploadState uploadedBy(const Kest::Part& part)
+{
+    UploadState state;
+    GLint64 size = 0;
+    glGetNamedBufferParameteri64v(part.vertexBuffer, GL_BUFFER_SIZE, &size);
+    state.vertexWords = readElements(part.vertexBuffer, static_cast<size_t>(size) / 4);
+    glGetNamedBufferParameteri64v(part.elementBuffer, GL_BUFFER_SIZE, &size);
+    state.elements = readElements(part.elementBuffer, static_cast<size_t>(size) / 4);
+    glGetNamedBufferParameteriv(part.vertexBuffer, GL_BUFFER_USAGE, &state.vertexUsage);
+    glGetNamedBufferParameteriv(part.elementBuffer, GL_BUFFER_USAGE, &state.elementUsage);
+    glGetVertexArrayiv(part.vertexArray, GL_ELEMENT_ARRAY_BUFFER_BINDING, &state.recordedElementBuffer);
+    return state;
+}
+
+TEST_F(EngineGLTest, WithoutTheNewerEntryPointsUploadsAndDepthStateMatchTheNormalPath)
+{
+    ASSERT_NE(glNamedBufferData, nullptr);
+    ASSERT_NE(glClearDepthf, nullptr);
+    ASSERT_NE(glDepthRangef, nullptr);
+    Kest::ShaderProgram program = makeProgram();
+    const CountingVertexA triangle[] = {{{0.5f, -0.25f}}, {{0.125f, 1}}, {{-1, 0.75f}}};
+    const GLuint triangleElements[] = {2, 0, 1};
+
+    // A second upload into the same part replaces both buffers, as a first one fills them.
+    Kest::Part normal(program);
+    normal.setMesh(quadA, quadElements);
+    normal.setMesh(triangle, triangleElements);
+    Kest::Part fallback(program);
+    {
+        WithoutEntryPoint<PFNGLNAMEDBUFFERDATAPROC> cleared(__glewNamedBufferData);
+        fallback.setMesh(quadA, quadElements);
+        fallback.setMesh(triangle, triangleElements);
+    }
+    const UploadState expected = uploadedBy(normal);
+    const UploadState got = uploadedBy(fallback);
+    EXPECT_EQ(expected.vertexWords.size(), 6u);
+    EXPECT_EQ(expected.elements, std::vector<GLuint>({2, 0, 1}));
+    EXPECT_TRUE(got == expected);
+    EXPECT_EQ(static_cast<GLuint>(got.recordedElementBuffer), fallback.elementBuffer);
+
+    auto depthState = [] {
+        std::vector<GLfloat> state(3);
+        glGetFloatv(GL_DEPTH_CLEAR_VALUE, &state[0]);
+        glGetFloatv(GL_DEPTH_RANGE, &state[1]);
+        return state;
+    };
+    auto setDepth = [] {
+        glClearDepth(0.5);
+        glDepthRange(0.0, 1.0);
+        Kest::setClearDepth(0.25f);
+        Kest::setDepthRange(0.1f, 1000.0f);
+    };
+    setDepth();
+    const std::vector<GLfloat> normalDepth = depthState();
+    EXPECT_EQ(normalDepth, std::vector<GLfloat>({0.25f, 0.1f, 1.0f})) << "the range is clamped to [0, 1]";
+    {
+        WithoutEntryPoint<PFNGLCLEARDEPTHFPROC> clearDepth(__glewClearDepthf);
+        WithoutEntryPoint<PFNGLDEPTHRANGEFPROC> depthRange(__glewDepthRangef);
+        setDepth();
+    }
+    EXPECT_EQ(depthState(), normalDepth);
+    glClearDepth(1.0);
+    glDepthRange(0.0, 1.0);
 }
 
 TEST_F(EngineGLTest, GrowingAVectorOfPartsKeepsEveryNameValidAndDistinct)

@@ -8,13 +8,20 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -50,7 +57,7 @@ struct Recording {
 };
 
 // Plays `path` through Music while parec records the default sink's monitor.
-Recording playAndRecord(const std::string& path, double seconds)
+Recording playAndRecord(const std::string& path, double seconds, float startSeconds = 0.0f)
 {
     const std::string raw = workDir + "/recording.raw";
     std::remove(raw.c_str());
@@ -61,7 +68,7 @@ Recording playAndRecord(const std::string& path, double seconds)
     for (int i = 0; i < 100 && fileSize(raw) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     {
-        Music music(path.c_str());
+        Music music(path.c_str(), startSeconds);
         EXPECT_TRUE(music.isPlaying());
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
@@ -118,6 +125,134 @@ double dominantFrequency(const std::vector<float>& samples)
     }
     return bestFrequency;
 }
+
+// Power of one frequency in samples[begin, end), normalised to the window length.
+double tonePower(const std::vector<float>& samples, size_t begin, size_t end, double frequency)
+{
+    double re = 0.0;
+    double im = 0.0;
+    const double step = 2.0 * M_PI * frequency / 44100.0;
+    for (size_t i = begin; i < end; ++i) {
+        re += samples[i] * std::cos(step * double(i - begin));
+        im += samples[i] * std::sin(step * double(i - begin));
+    }
+    const double n = double(end - begin);
+    return (re * re + im * im) / (n * n);
+}
+
+// Seconds of the recording, in 20 ms windows, in which `frequency` is the stronger of the two.
+double secondsOfTone(const std::vector<float>& samples, double frequency, double other)
+{
+    const size_t window = 882;
+    size_t windows = 0;
+    for (size_t start = 0; start + window <= samples.size(); start += window) {
+        const double power = tonePower(samples, start, start + window, frequency);
+        if (power > 1e-4 && power > 10.0 * tonePower(samples, start, start + window, other))
+            ++windows;
+    }
+    return double(windows) * double(window) / 44100.0;
+}
+
+// Runs `work` on a thread of its own and waits for it at most `limit` seconds. Returns the
+// seconds it took, or a negative number when it was still running at the limit; it is then left
+// to run, since a test cannot end it, and the test fails instead of hanging.
+double secondsTaken(const std::function<void()>& work, double limit)
+{
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto* shared = new Shared;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread worker([shared, work] {
+        work();
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->finished = true;
+        shared->done.notify_one();
+    });
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    if (!shared->done.wait_for(lock, std::chrono::duration<double>(limit), [shared] { return shared->finished; })) {
+        worker.detach(); // `shared` stays with it
+        return -1.0;
+    }
+    lock.unlock();
+    worker.join();
+    delete shared;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int threadCount()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Threads:", 0) == 0)
+            return std::stoi(line.substr(8));
+    return -1;
+}
+
+long residentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// A PulseAudio server of the test's own, with a null sink, reached through PULSE_SERVER while it
+// lives. Stopped by its process id.
+class PrivateAudioServer {
+public:
+    PrivateAudioServer()
+    {
+        const std::string socket = std::string(get_current_dir_name()) + "/" + workDir + "/pulse-" +
+            std::to_string(getpid()) + ".socket";
+        const std::string log = workDir + "/pulse-" + std::to_string(getpid()) + ".log";
+        std::remove(socket.c_str());
+        pid = fork();
+        if (pid == 0) {
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(out, 2);
+            const std::string protocol = "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
+            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                   "--system=false", "--use-pid-file=false", "-L",
+                   "module-null-sink sink_name=private_null rate=44100 channels=2", "-L", protocol.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        saved = std::getenv("PULSE_SERVER");
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+        for (int i = 0; i < 200 && !ready; ++i) {
+            ready = run("pactl info >/dev/null 2>&1");
+            if (!ready)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ~PrivateAudioServer()
+    {
+        stop(SIGKILL);
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    }
+    void signal(int number) const { kill(pid, number); }
+    void stop(int number)
+    {
+        if (pid <= 0)
+            return;
+        kill(pid, number);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+
+    bool ready = false;
+
+private:
+    pid_t pid = -1;
+    std::string saved;
+};
 
 class MusicTest : public ::testing::Test {
 protected:
@@ -202,6 +337,110 @@ TEST_F(MusicTest, WithoutAnAudioServerConstructionAndDestructionReturnQuietly)
     setenv("PULSE_SERVER", saved.c_str(), 1);
     EXPECT_EQ(out, "");
     EXPECT_EQ(err, "");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MusicTest, StartOffsetSkipsIntoTheTrackAtTheOutputRate)
+{
+    // 2 s at 440 Hz, then 1 s at 880 Hz, at 48 kHz so that the offset must be taken at the
+    // output rate (44100 frames a second), not at the file's own.
+    const std::string first = workDir + "/offset-a.wav";
+    const std::string second = workDir + "/offset-b.wav";
+    const std::string wav = workDir + "/offset.wav";
+    const std::string mp3 = workDir + "/offset.mp3";
+    ASSERT_TRUE(run("sox -q -n -r 48000 -c 2 -b 16 " + first + " synth 2 sine 440 gain -6 && sox -q -n -r 48000 -c 2 -b 16 " +
+                    second + " synth 1 sine 880 gain -6 && sox -q " + first + " " + second + " " + wav +
+                    " && lame --quiet -b 192 " + wav + " " + mp3));
+
+    const Recording recording = playAndRecord(mp3, 2.5, 1.25f);
+    ASSERT_GT(recording.left.size(), 44100u);
+    EXPECT_NEAR(secondsOfTone(recording.left, 440.0, 880.0), 0.75, 0.06);
+    EXPECT_NEAR(secondsOfTone(recording.right, 880.0, 440.0), 1.0, 0.06);
+
+    // A start past the end plays silence on a running device.
+    const Recording beyond = playAndRecord(mp3, 1.0, 30.0f);
+    ASSERT_GT(beyond.left.size(), 22050u);
+    EXPECT_LT(rms(beyond.left, 0, beyond.left.size()), 1e-4);
+    EXPECT_LT(rms(beyond.right, 0, beyond.right.size()), 1e-4);
+}
+
+TEST_F(MusicTest, DestructionEndsWhenTheAudioServerDiesOrStopsAnswering)
+{
+    const std::string mp3 = makeToneMp3("server", 44100, 2);
+    ASSERT_FALSE(mp3.empty());
+    const int threadsBefore = threadCount();
+
+    {
+        // The server dies mid-show: the device is stopped and released as usual, at once.
+        PrivateAudioServer server;
+        ASSERT_TRUE(server.ready) << "could not start pulseaudio";
+        auto* music = new Music(mp3.c_str());
+        EXPECT_TRUE(music->isPlaying());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        server.stop(SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const double seconds = secondsTaken([music] { delete music; }, 5.0);
+        EXPECT_GE(seconds, 0.0) << "destruction hangs after the server died";
+        EXPECT_LT(seconds, 0.4) << "a dead server's device is released without waiting out the limit";
+    }
+    EXPECT_EQ(threadCount(), threadsBefore);
+
+    {
+        // The server stops answering (frozen): destruction gives up within its limit, and the
+        // closing thread finishes the release once the server is gone for good.
+        PrivateAudioServer server;
+        ASSERT_TRUE(server.ready) << "could not start pulseaudio";
+        auto* music = new Music(mp3.c_str());
+        EXPECT_TRUE(music->isPlaying());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        server.signal(SIGSTOP);
+        const double seconds = secondsTaken([music] { delete music; }, 5.0);
+        EXPECT_GE(seconds, 0.0) << "destruction hangs while the server is frozen";
+        EXPECT_LT(seconds, 1.0);
+        server.stop(SIGKILL);
+    }
+    for (int i = 0; i < 100 && threadCount() != threadsBefore; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(threadCount(), threadsBefore) << "the abandoned device's threads never ended";
+}
+
+TEST_F(MusicTest, OnlyRegularFilesAreOpenedAndBigOnesAreStreamed)
+{
+    // A directory and a named pipe without a writer count as missing; opening the pipe would
+    // block for good.
+    const std::string directory = workDir + "/directory.mp3";
+    const std::string pipe = workDir + "/pipe.mp3";
+    run("mkdir -p " + directory);
+    std::remove(pipe.c_str());
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    for (const std::string& path : {directory, pipe}) {
+        SCOPED_TRACE(path);
+        bool playing = true;
+        const double seconds = secondsTaken([&path, &playing] {
+            Music music(path.c_str());
+            playing = music.isPlaying();
+        }, 5.0);
+        ASSERT_GE(seconds, 0.0) << "construction blocks";
+        EXPECT_FALSE(playing);
+    }
+
+    // A 400 MB file: a real track followed by a sparse hole, made in no time. Playing it costs
+    // no more memory than a small file does.
+    const std::string source = makeToneMp3("bighead", 44100, 2);
+    ASSERT_FALSE(source.empty());
+    const std::string big = workDir + "/big.mp3";
+    ASSERT_TRUE(run("cp " + source + " " + big + " && truncate -s 400M " + big));
+    const long before = residentKiB();
+    {
+        Music music(big.c_str());
+        EXPECT_TRUE(music.isPlaying());
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_LT(residentKiB() - before, 16 * 1024) << "the file is read into memory";
+    }
+    std::remove(big.c_str());
 }
 
 } // namespace

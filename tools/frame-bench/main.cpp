@@ -6,6 +6,7 @@
 // The last two need an X display.
 
 #include "choreography.h"
+#include "show.h"
 #include "screen_probe.h"
 
 #include "model.h"
@@ -54,13 +55,8 @@ int timeDriverComputation(int sweeps)
     // world transform exactly as in the demo and, with no part to draw, issues no GL call.
     std::vector<Kest::Part> noParts;
     Kest::Model model(noParts);
-    constexpr size_t none = Kest::Model::none;
+    addShowInstances(model);
     const glm::mat4 identity(1.0f);
-    model.addPart(0, identity, none);
-    model.addPart(1, identity, none);
-    model.addPart(none, identity, none);
-    for (size_t j = 0; j < ringSize; ++j)
-        model.addPart(2 + j, ringPlacement(j), ringNodeInstance);
 
     // Results feed a sum that is printed, so that no work can be optimised away.
     double sink = 0.0;

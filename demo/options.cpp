@@ -1,0 +1,250 @@
+#include "options.h"
+
+#include "choreography.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr unsigned defaultWindowWidth = 1280, defaultWindowHeight = 720;
+constexpr unsigned defaultPictureWidth = 1920, defaultPictureHeight = 1080;
+constexpr double maximumFps = 240.0;
+
+std::string formatSeconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
+// "WxH" with two positive whole numbers.
+bool parseSize(const std::string& text, unsigned& width, unsigned& height)
+{
+    unsigned long w = 0, h = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%lux%lu%n", &w, &h, &used) != 2 || used != static_cast<int>(text.size()))
+        return false;
+    if (text[0] < '0' || text[0] > '9' || w == 0 || h == 0 || w > 65535 || h > 65535)
+        return false;
+    const size_t x = text.find('x');
+    if (x + 1 >= text.size() || text[x + 1] < '0' || text[x + 1] > '9')
+        return false;
+    width = static_cast<unsigned>(w);
+    height = static_cast<unsigned>(h);
+    return true;
+}
+
+// A decimal number, all of the text, finite.
+bool parseNumber(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool inShow(double seconds)
+{
+    return seconds >= 0.0 && seconds < showLength;
+}
+
+ParsedOptions failure(std::string message)
+{
+    ParsedOptions parsed;
+    parsed.error = std::move(message);
+    return parsed;
+}
+
+} // namespace
+
+ParsedOptions parseOptions(const std::vector<std::string>& arguments)
+{
+    CLI::App app("demo");
+    app.set_help_flag(); // our own usage text, not the library's
+    app.allow_windows_style_options(false);
+
+    bool help = false, version = false, windowed = false, bench = false;
+    std::string size, start, fps, from, to, frames, capture;
+    std::vector<std::string> still;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    app.add_flag("--windowed", windowed);
+    app.add_flag("--bench", bench);
+    app.add_option("--size", size);
+    app.add_option("--start", start);
+    app.add_option("--still", still)->expected(2)->allow_extra_args(false);
+    app.add_option("--capture", capture);
+    app.add_option("--fps", fps);
+    app.add_option("--from", from);
+    app.add_option("--to", to);
+    app.add_option("--frames", frames);
+
+    // The library wants the program's name first and the arguments last-to-first.
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        return failure(error.what());
+    }
+
+    ParsedOptions parsed;
+    Options& options = parsed.options;
+    const auto given = [&](const char* name) { return app.count(name) > 0; };
+
+    if (help)
+        return options.mode = Options::Mode::help, parsed;
+    if (version)
+        return options.mode = Options::Mode::version, parsed;
+
+    const bool isStill = given("--still"), isCapture = given("--capture");
+    if (isStill + isCapture + bench > 1)
+        return failure("--still, --capture and --bench cannot be combined");
+    if (isStill)
+        options.mode = Options::Mode::still;
+    else if (isCapture)
+        options.mode = Options::Mode::capture;
+    else if (bench)
+        options.mode = Options::Mode::bench;
+    const bool live = options.mode == Options::Mode::show;
+
+    if (windowed && !live)
+        return failure("--windowed is for the live show, not with --still, --capture or --bench");
+    if (given("--start") && !live)
+        return failure("--start is for the live show; a capture takes --from and --to");
+    if ((given("--fps") || given("--from") || given("--to")) && options.mode != Options::Mode::capture)
+        return failure("--fps, --from and --to need --capture");
+    if (given("--frames") && options.mode != Options::Mode::bench)
+        return failure("--frames needs --bench");
+    if (given("--size") && live && !windowed)
+        return failure("--size needs --windowed (the full-screen show uses the desktop's size)");
+    options.windowed = windowed;
+
+    if (given("--size")) {
+        if (!parseSize(size, options.width, options.height))
+            return failure("--size must be WIDTHxHEIGHT with both at least 1, not \"" + size + "\"");
+    } else if (windowed) {
+        options.width = defaultWindowWidth;
+        options.height = defaultWindowHeight;
+    } else if (!live) {
+        options.width = defaultPictureWidth;
+        options.height = defaultPictureHeight;
+    }
+
+    const std::string range = "[0, " + formatSeconds(showLength) + ")";
+    if (given("--start") && (!parseNumber(start, options.start) || !inShow(options.start)))
+        return failure("--start must be a time in seconds in " + range + ", not \"" + start + "\"");
+
+    if (isStill) {
+        if (!parseNumber(still[0], options.stillTime) || !inShow(options.stillTime))
+            return failure("--still must be a time in seconds in " + range + ", not \"" + still[0] + "\"");
+        options.outputFile = still[1];
+        if (options.outputFile.empty())
+            return failure("--still needs a file name for the PNG");
+    }
+
+    if (isCapture) {
+        options.outputFile = capture;
+        options.to = showLength;
+        if (given("--fps") && (!parseNumber(fps, options.fps) || options.fps <= 0.0 || options.fps > maximumFps))
+            return failure("--fps must be a number above 0 and at most 240, not \"" + fps + "\"");
+        if (given("--from") && (!parseNumber(from, options.from) || !inShow(options.from)))
+            return failure("--from must be a time in seconds in " + range + ", not \"" + from + "\"");
+        if (given("--to") && (!parseNumber(to, options.to) || options.to <= 0.0 || options.to > showLength))
+            return failure("--to must be a time in seconds in (0, " + formatSeconds(showLength) + "], not \"" + to + "\"");
+        if (options.from >= options.to)
+            return failure("--from must come before --to");
+        const CaptureFormat format = captureFormatOf(capture);
+        if (format.kind == CaptureFormat::Kind::unsupported)
+            return failure("--capture writes .mp4, .mkv, .webm or a numbered image pattern such as frames/%05d.png, not \"" +
+                           capture + "\"");
+        if (format.needsEvenSize() && (options.width % 2 != 0 || options.height % 2 != 0))
+            return failure("a video needs an even width and height, not " + std::to_string(options.width) + "x" +
+                           std::to_string(options.height));
+    }
+
+    if (given("--frames")) {
+        double count = 0.0;
+        if (!parseNumber(frames, count) || count < 1.0 || count > 1e6 || count != std::floor(count))
+            return failure("--frames must be a whole number from 1 to 1000000, not \"" + frames + "\"");
+        options.frames = static_cast<unsigned>(count);
+    }
+    return parsed;
+}
+
+CaptureFormat captureFormatOf(const std::string& file)
+{
+    const auto endsWith = [&](const char* suffix) {
+        const std::string s(suffix);
+        return file.size() > s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0;
+    };
+    CaptureFormat format;
+    const size_t slash = file.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    const size_t percent = name.find('%');
+    if (percent != std::string::npos) {
+        // Exactly one frame number, %d or %0Nd: the name is later used as a format string.
+        size_t end = percent + 1;
+        while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+            ++end;
+        const bool oneNumber = end < name.size() && name[end] == 'd' && end - percent <= 3 &&
+                               name.find('%', percent + 1) == std::string::npos &&
+                               file.substr(0, file.size() - name.size()).find('%') == std::string::npos;
+        format.kind = oneNumber && endsWith(".png") ? CaptureFormat::Kind::images : CaptureFormat::Kind::unsupported;
+    }
+    else if (endsWith(".mp4"))
+        format.kind = CaptureFormat::Kind::mp4;
+    else if (endsWith(".mkv"))
+        format.kind = CaptureFormat::Kind::mkv;
+    else if (endsWith(".webm"))
+        format.kind = CaptureFormat::Kind::webm;
+    return format;
+}
+
+unsigned captureFrameCount(double from, double to, double fps)
+{
+    // Exact for whole frame counts such as 4 s at 10 fps, where (to - from) * fps rounds a hair
+    // above or below 40.
+    const double frames = (to - from) * fps;
+    const double whole = std::round(frames);
+    return static_cast<unsigned>(std::fabs(frames - whole) < 1e-6 ? whole : std::ceil(frames));
+}
+
+std::string usageText()
+{
+    return R"(usage: demo [OPTIONS]
+
+With no options the show plays full screen at the desktop's size, with its music, and ends by
+itself after 86.4 s; Escape or closing the window ends it earlier.
+
+Live show:
+  --windowed            play in a window instead of full screen
+  --size WxH            the window's size (default 1280x720; needs --windowed)
+  --start S             begin the show and its music at S seconds (0 <= S < 86.4; default 0)
+
+Pictures and video, rendered off-screen at exact show times (no window is shown):
+  --still T FILE.png    write the frame at show time T (0 <= T < 86.4) as a PNG
+  --capture FILE        render every frame at t = from + n / fps and write a video with the
+                        matching part of the soundtrack: .mp4 (H.264 + AAC), .mkv, .webm, or a
+                        numbered image pattern such as frames/%05d.png (no sound); needs ffmpeg
+  --fps N               frames per second of a capture (0 < N <= 240; default 60)
+  --from S, --to S      the part of the show to capture (default 0 to 86.4)
+  --size WxH            picture size of --still, --capture and --bench (default 1920x1080); a
+                        picture that is not 16:9 gets black bars
+
+Measuring:
+  --bench               render frames as fast as possible off-screen and print the time of each
+                        render pass (median, p95, p99 in ms) and the frame rate
+  --frames N            frames of --bench, spread evenly over the show (default 300)
+
+  -h, --help            this text
+  --version             the program's version
+
+Examples:
+  demo --windowed --size 960x540 --start 38.4
+  demo --capture show.mp4 --size 1280x720 --fps 30
+)";
+}

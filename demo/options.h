@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the command line asks for. With no arguments: the live show, full screen, from the start.
+struct Options {
+    enum class Mode { show, still, capture, bench, help, version };
+
+    Mode mode = Mode::show;
+    bool windowed = false;
+    unsigned width = 0;  // picture or window size; 0 until chosen, then the mode's default
+    unsigned height = 0;
+    double start = 0.0;  // live show: where the show and the music begin
+    double stillTime = 0.0;
+    double fps = 60.0;
+    double from = 0.0;
+    double to = 0.0;     // set to the show's length unless given
+    unsigned frames = 300;
+    std::string outputFile; // still: the PNG; capture: the video or numbered image pattern
+};
+
+// The result of reading the command line: either options or one line naming the problem.
+struct ParsedOptions {
+    Options options;
+    std::string error; // empty when the command line was good
+};
+
+ParsedOptions parseOptions(const std::vector<std::string>& arguments);
+
+// The --help text, with every option, its default and examples.
+std::string usageText();
+
+// How a capture's output file is written, from its name.
+struct CaptureFormat {
+    enum class Kind { unsupported, mp4, mkv, webm, images };
+    Kind kind = Kind::unsupported;
+    bool hasSound() const { return kind == Kind::mp4 || kind == Kind::mkv || kind == Kind::webm; }
+    bool needsEvenSize() const { return hasSound(); } // yuv420p halves both sizes
+};
+CaptureFormat captureFormatOf(const std::string& file);
+
+// The number of frames a capture renders: every n >= 0 with from + n / fps < to.
+unsigned captureFrameCount(double from, double to, double fps);

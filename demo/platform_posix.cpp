@@ -1,0 +1,178 @@
+#include "platform.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace Platform {
+
+namespace {
+
+// A signal handler can reach nothing but static storage; it only records the signal.
+volatile std::sig_atomic_t receivedSignal = 0;
+
+void recordSignal(int signal)
+{
+    receivedSignal = signal;
+}
+
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[3];
+
+} // namespace
+
+StopRequests::StopRequests()
+{
+    receivedSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = recordSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarted system calls keep the libraries we call (X11, the GL driver) undisturbed.
+    action.sa_flags = SA_RESTART;
+    for (size_t i = 0; i < std::size(stopSignals); ++i)
+        sigaction(stopSignals[i], &action, &previousActions[i]);
+}
+
+StopRequests::~StopRequests()
+{
+    for (size_t i = 0; i < std::size(stopSignals); ++i)
+        sigaction(stopSignals[i], &previousActions[i], nullptr);
+}
+
+int StopRequests::received() const
+{
+    return receivedSignal;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (started)
+        kill();
+}
+
+bool ChildProcess::start(const std::vector<std::string>& arguments, const std::string& outputLogPath)
+{
+    // A child that stops reading must show up as a failed write, not end us by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outputLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // Its own process group: a Ctrl-C at the terminal reaches us, and we end the child ourselves.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int result = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (result != 0) {
+        close(fds[1]);
+        return false;
+    }
+    process = pid;
+    input = fds[1];
+    started = true;
+    return true;
+}
+
+bool ChildProcess::write(const void* data, std::size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(static_cast<int>(input), bytes, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+int ChildProcess::finish()
+{
+    if (!started)
+        return -1;
+    close(static_cast<int>(input));
+    input = -1;
+    int status = 0;
+    while (waitpid(static_cast<pid_t>(process), &status, 0) < 0 && errno == EINTR) {
+    }
+    started = false;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ChildProcess::kill()
+{
+    if (!started)
+        return;
+    ::kill(static_cast<pid_t>(process), SIGKILL);
+    finish();
+}
+
+std::string executableDirectory()
+{
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return ".";
+    const std::string file(path, static_cast<size_t>(length));
+    const size_t slash = file.rfind('/');
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+std::string findProgram(const std::string& program)
+{
+    if (program.find('/') != std::string::npos)
+        return access(program.c_str(), X_OK) == 0 ? program : std::string();
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    size_t begin = 0;
+    while (begin <= folders.size()) {
+        size_t end = folders.find(':', begin);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::string folder = end > begin ? folders.substr(begin, end - begin) : ".";
+        const std::string candidate = folder + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        begin = end + 1;
+    }
+    return {};
+}
+
+bool standardErrorIsTerminal()
+{
+    return isatty(2) != 0;
+}
+
+int processId()
+{
+    return static_cast<int>(getpid());
+}
+
+} // namespace Platform

@@ -1,0 +1,174 @@
+// The command line and the capture's plan, without a context: what each command line asks for,
+// and the one line that names what is wrong with a bad one.
+#include "encoder.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using Mode = Options::Mode;
+
+ParsedOptions parse(std::vector<std::string> arguments)
+{
+    return parseOptions(arguments);
+}
+
+TEST(OptionsTest, GoodCommandLinesAndTheirDefaults)
+{
+    const Options none = parse({}).options;
+    EXPECT_EQ(none.mode, Mode::show);
+    EXPECT_FALSE(none.windowed);
+    EXPECT_EQ(none.start, 0.0);
+
+    const Options window = parse({"--windowed"}).options;
+    EXPECT_TRUE(window.windowed);
+    EXPECT_EQ(window.width, 1280u);
+    EXPECT_EQ(window.height, 720u);
+
+    const Options started = parse({"--windowed", "--size", "640x360", "--start=48"}).options;
+    EXPECT_EQ(started.width, 640u);
+    EXPECT_EQ(started.height, 360u);
+    EXPECT_EQ(started.start, 48.0);
+    EXPECT_EQ(parse({"--start", "0"}).options.start, 0.0);
+
+    const Options still = parse({"--still", "42.5", "out.png"}).options;
+    EXPECT_EQ(still.mode, Mode::still);
+    EXPECT_EQ(still.stillTime, 42.5);
+    EXPECT_EQ(still.outputFile, "out.png");
+    EXPECT_EQ(still.width, 1920u);
+    EXPECT_EQ(still.height, 1080u);
+
+    const Options capture = parse({"--capture", "show.mp4"}).options;
+    EXPECT_EQ(capture.mode, Mode::capture);
+    EXPECT_EQ(capture.fps, 60.0);
+    EXPECT_EQ(capture.from, 0.0);
+    EXPECT_EQ(capture.to, 86.4);
+    const Options part = parse({"--capture", "f/%05d.png", "--size", "321x181", "--fps", "10", "--from", "46",
+                                "--to", "50"}).options;
+    EXPECT_EQ(part.width, 321u); // odd sizes are fine for images
+    EXPECT_EQ(part.fps, 10.0);
+    EXPECT_EQ(part.to, 50.0);
+
+    const Options bench = parse({"--bench", "--frames", "12", "--size", "1280x720"}).options;
+    EXPECT_EQ(bench.mode, Mode::bench);
+    EXPECT_EQ(bench.frames, 12u);
+    EXPECT_EQ(parse({"--bench"}).options.frames, 300u);
+
+    EXPECT_EQ(parse({"-h"}).options.mode, Mode::help);
+    EXPECT_EQ(parse({"--version"}).options.mode, Mode::version);
+}
+
+TEST(OptionsTest, BadCommandLinesNameTheirProblem)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char* named; // a word the one-line message must contain
+    } cases[] = {
+        {{"--bogus"}, "--bogus"},
+        {{"stray"}, "stray"},
+        {{"--size", "640x360"}, "--windowed"},
+        {{"--windowed", "--size", "640"}, "--size"},
+        {{"--windowed", "--size", "0x360"}, "--size"},
+        {{"--windowed", "--size", "x360"}, "--size"},
+        {{"--windowed", "--size", "640x360x2"}, "--size"},
+        {{"--start", "86.4"}, "--start"},
+        {{"--start", "-1"}, "--start"},
+        {{"--start", "nan"}, "--start"},
+        {{"--start"}, "--start"},
+        {{"--still", "12"}, "--still"},
+        {{"--still", "90", "a.png"}, "--still"},
+        {{"--capture", "a.mp4", "--size", "321x180"}, "even"},
+        {{"--capture", "a.mp4", "--from", "50", "--to", "46"}, "--from"},
+        {{"--capture", "a.mp4", "--from", "46", "--to", "46"}, "--from"},
+        {{"--capture", "a.mp4", "--to", "87"}, "--to"},
+        {{"--capture", "a.mp4", "--fps", "0"}, "--fps"},
+        {{"--capture", "a.mp4", "--fps", "241"}, "--fps"},
+        {{"--capture", "a.avi"}, "a.avi"},
+        {{"--capture", "f/%s.png"}, "%s"},
+        {{"--capture", "f/%d-%d.png"}, "%d"},
+        {{"--still", "1", "a.png", "--capture", "a.mp4"}, "combined"},
+        {{"--bench", "--windowed"}, "--windowed"},
+        {{"--bench", "--start", "3"}, "--start"},
+        {{"--fps", "30"}, "--capture"},
+        {{"--frames", "3"}, "--bench"},
+        {{"--bench", "--frames", "0"}, "--frames"},
+        {{"--bench", "--frames", "2.5"}, "--frames"},
+    };
+    for (const auto& c : cases) {
+        const ParsedOptions parsed = parse(c.arguments);
+        std::string line;
+        for (const std::string& a : c.arguments)
+            line += a + " ";
+        EXPECT_NE(parsed.error.find(c.named), std::string::npos) << line << "-> " << parsed.error;
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << line;
+    }
+}
+
+TEST(OptionsTest, TheUsageTextNamesEveryOption)
+{
+    const std::string usage = usageText();
+    for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
+                               "--bench", "--frames", "--help", "--version", "Examples"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(OptionsTest, ACaptureRendersEveryFrameBeforeItsEnd)
+{
+    EXPECT_EQ(captureFrameCount(46.0, 50.0, 10.0), 40u);
+    EXPECT_EQ(captureFrameCount(0.0, 86.4, 60.0), 5184u);
+    EXPECT_EQ(captureFrameCount(0.0, 86.4, 30.0), 2592u);
+    EXPECT_EQ(captureFrameCount(0.0, 1.0, 7.5), 8u); // 0, 0.133, ... 0.933
+    EXPECT_EQ(captureFrameCount(1.0, 1.01, 60.0), 1u);
+}
+
+TEST(OptionsTest, AVideoIsWrittenUnderAPartialNameAndCutToItsPart)
+{
+    EXPECT_EQ(partialFileName("out/show.mp4", 42), "out/.show.partial-42.mp4");
+    EXPECT_EQ(partialFileName("show.webm", 7), ".show.partial-7.webm");
+    EXPECT_EQ(folderOf("out/show.mp4"), "out");
+    EXPECT_EQ(folderOf("show.mp4"), ".");
+    EXPECT_EQ(folderOf("/show.mp4"), "/");
+
+    EncoderJob job;
+    job.ffmpeg = "/usr/bin/ffmpeg";
+    job.format = captureFormatOf("a.mp4");
+    job.width = 320;
+    job.height = 180;
+    job.fps = 10;
+    job.from = 46;
+    job.to = 50;
+    job.soundtrack = "/x/valdrim.mp3";
+    job.output = ".a.partial-1.mp4";
+    const std::vector<std::string> arguments = encoderArguments(job);
+    auto follows = [&](const char* option, const std::string& value) {
+        const auto at = std::find(arguments.begin(), arguments.end(), option);
+        return at != arguments.end() && at + 1 != arguments.end() && at[1] == value;
+    };
+    EXPECT_EQ(arguments.front(), "/usr/bin/ffmpeg");
+    EXPECT_EQ(arguments.back(), ".a.partial-1.mp4");
+    EXPECT_TRUE(follows("-s", "320x180"));
+    EXPECT_TRUE(follows("-framerate", "10"));
+    EXPECT_TRUE(follows("-c:v", "libx264"));
+    EXPECT_TRUE(follows("-c:a", "aac"));
+    EXPECT_TRUE(follows("-movflags", "+faststart"));
+    EXPECT_TRUE(follows("-t", "4"));
+    EXPECT_TRUE(follows("-af", "atrim=start=46:end=50,asetpts=PTS-STARTPTS"));
+
+    job.format = captureFormatOf("f/%05d.png");
+    const std::vector<std::string> images = encoderArguments(job);
+    EXPECT_EQ(std::count(images.begin(), images.end(), "/x/valdrim.mp3"), 0) << "images have no sound";
+}
+
+TEST(OptionsTest, ProgressFitsItsLine)
+{
+    char line[160];
+    formatProgress(line, sizeof line, 20, 40, 2.0);
+    EXPECT_STREQ(line, "[############............]  50%  frame 20 of 40  10.0 fps  0:02 left");
+    formatProgress(line, sizeof line, 0, 5184, 0.0);
+    EXPECT_NE(std::string(line).find("frame 0 of 5184"), std::string::npos);
+}
+
+} // namespace

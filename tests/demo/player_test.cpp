@@ -1,0 +1,259 @@
+// The ways of watching beyond the live show, through the real binary: stills, captures read
+// back by ffmpeg's own tools, their faults, the window, and the benchmark's table.
+#include "demo_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using namespace DemoTest;
+namespace fs = std::filesystem;
+
+const std::string demoBinary = DEMO_BINARY;
+
+Exit runDemo(std::vector<std::string> arguments, std::vector<std::string> environment = {}, double seconds = 120.0)
+{
+    arguments.insert(arguments.begin(), demoBinary);
+    DemoProcess demo(demoBinary, environment, arguments);
+    return demo.wait(seconds);
+}
+
+// A fresh folder for one test's files, removed afterwards.
+struct Scratch {
+    fs::path path;
+    Scratch()
+    {
+        char name[] = "/tmp/demo-player-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~Scratch() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), {})); }
+};
+
+int lines(const std::string& text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Mono 16-bit samples at 44.1 kHz of what ffmpeg decodes from `input` (with its own options).
+std::vector<short> decodeAudio(const std::string& input)
+{
+    const std::string raw = commandOutput("ffmpeg -v error " + input + " -ac 1 -ar 44100 -f s16le -");
+    std::vector<short> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+}
+
+// The time, in seconds from the start, where the loudness (RMS over 10 ms) jumps the most.
+double loudnessJump(const std::vector<short>& samples)
+{
+    constexpr size_t window = 441;
+    std::vector<double> rms;
+    for (size_t i = 0; i + window <= samples.size(); i += window) {
+        double sum = 0.0;
+        for (size_t k = i; k < i + window; ++k)
+            sum += double(samples[k]) * samples[k];
+        rms.push_back(std::sqrt(sum / window));
+    }
+    size_t best = 0;
+    double bestRatio = 0.0;
+    for (size_t i = 5; i + 5 < rms.size(); ++i) {
+        double before = 1.0, after = 1.0;
+        for (size_t k = 0; k < 5; ++k) {
+            before += rms[i - 5 + k];
+            after += rms[i + k];
+        }
+        if (after / before > bestRatio) {
+            bestRatio = after / before;
+            best = i;
+        }
+    }
+    return best * 0.01;
+}
+
+TEST(PlayerTest, HelpVersionAndBadCommandLinesNeedNoDisplay)
+{
+    const Exit help = runDemo({"--help"}, {"DISPLAY="});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--capture"), std::string::npos) << help.out;
+    const Exit version = runDemo({"--version"}, {"DISPLAY="});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("demo ") + DEMO_VERSION + "\n");
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--size", "640x360"}, {"--still", "99", "x.png"}, {"--fullscreen"}}) {
+        const Exit exit = runDemo(bad, {"DISPLAY="});
+        EXPECT_EQ(exit.status, 2) << bad[0];
+        EXPECT_EQ(lines(exit.err), 1) << exit.err;
+        EXPECT_NE(exit.err.find("see demo --help"), std::string::npos) << exit.err;
+    }
+}
+
+TEST(PlayerTest, ACaptureIsH264WithTheMatchingSoundAndTheSameFramesEachTime)
+{
+    Scratch folder;
+    const std::string video = folder / "drop.mp4";
+    const std::vector<std::string> capture = {"--capture", video, "--size", "320x180", "--fps", "10", "--from", "46",
+                                              "--to", "50"};
+    const Exit first = runDemo(capture);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(folder.entries(), 1u) << "only the video is left";
+
+    const std::string streams = commandOutput("ffprobe -v error -count_frames -show_entries "
+                                              "stream=codec_name,width,height,pix_fmt,nb_read_frames,duration "
+                                              "-of compact=p=0:nk=0 " + video);
+    EXPECT_NE(streams.find("codec_name=h264|width=320|height=180|pix_fmt=yuv420p"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("nb_read_frames=40"), std::string::npos) << streams;
+    const size_t aac = streams.find("codec_name=aac");
+    ASSERT_NE(aac, std::string::npos) << streams;
+    const double audioSeconds = std::atof(streams.substr(streams.find("duration=", aac) + 9).c_str());
+    EXPECT_NEAR(audioSeconds, 4.0, 0.1);
+
+    // The drop at 48 s: where the soundtrack itself jumps, the video's sound jumps too.
+    const std::string soundtrack = fs::path(demoBinary).parent_path() / "valdrim.mp3";
+    const double inSoundtrack = loudnessJump(decodeAudio("-ss 46 -t 4 -i " + soundtrack));
+    const double inVideo = loudnessJump(decodeAudio("-i " + video));
+    EXPECT_NEAR(inSoundtrack, 2.0, 0.1);
+    EXPECT_NEAR(inVideo, inSoundtrack, 0.1);
+
+    const std::string again = folder / "again.mp4";
+    std::vector<std::string> second = capture;
+    second[1] = again;
+    ASSERT_EQ(runDemo(second).status, 0);
+    const auto frames = [](const std::string& file) {
+        const std::string md5 = commandOutput("ffmpeg -v error -i " + file + " -map 0:v -f framemd5 -");
+        return md5.substr(md5.find("\n0,")); // past the header, which names the file
+    };
+    EXPECT_EQ(frames(video), frames(again));
+}
+
+TEST(PlayerTest, AFrameOfACaptureIsTheStillAtItsTimeBarsBlack)
+{
+    Scratch folder;
+    // 400x400 is not 16:9: the picture is 400x225 with bars of 88 rows above and 87 below.
+    const Exit capture = runDemo({"--capture", folder / "f%03d.png", "--size", "400x400", "--fps", "10", "--from",
+                                  "60", "--to", "60.3"});
+    ASSERT_EQ(capture.status, 0) << capture.err;
+    ASSERT_EQ(folder.entries(), 3u);
+    const Exit still = runDemo({"--still", "60.2", folder / "still.png", "--size", "400x400"});
+    ASSERT_EQ(still.status, 0) << still.err;
+
+    const Image frame = readImage(folder / "f002.png");
+    const Image picture = readImage(folder / "still.png");
+    ASSERT_EQ(picture.width, 400);
+    ASSERT_EQ(picture.height, 400);
+    EXPECT_EQ(frame.rgb, picture.rgb) << "capture frame 2 is t = 60.2";
+    EXPECT_NE(readImage(folder / "f001.png").rgb, picture.rgb);
+
+    long lit = 0, litBars = 0;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const unsigned char* p = picture.at(x, y);
+            const bool bar = y < 88 || y >= 88 + 225;
+            (bar ? litBars : lit) += p[0] + p[1] + p[2] > 0;
+        }
+    EXPECT_EQ(litBars, 0);
+    EXPECT_GT(lit, 400 * 225 / 2);
+}
+
+TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
+{
+    Scratch folder;
+    const std::string video = folder / "out.mp4";
+    const std::vector<std::string> capture = {"--capture", video, "--size", "160x90", "--fps", "10", "--from", "10",
+                                              "--to", "60"};
+
+    // A folder that does not exist.
+    const Exit missing = runDemo({"--capture", folder / "no/such/out.mp4", "--size", "160x90"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
+
+    // No ffmpeg at all: said before anything is rendered.
+    const Exit noEncoder = runDemo(capture, {"PATH=" + folder.path.string()});
+    EXPECT_EQ(noEncoder.status, 1);
+    EXPECT_NE(noEncoder.err.find("apt-get install ffmpeg"), std::string::npos) << noEncoder.err;
+    EXPECT_EQ(lines(noEncoder.err), 1) << noEncoder.err;
+
+    // An encoder that fails half-way, as ffmpeg does when the disk fills: its last word is shown
+    // and neither the partial file nor the target stays.
+    const fs::path bin = folder.path / "bin";
+    fs::create_directory(bin);
+    {
+        std::ofstream script(bin / "ffmpeg");
+        script << "#!/bin/sh\nfor last; do :; done\necho partial > \"$last\"\nhead -c 100000 >/dev/null\n"
+                  "echo 'out.mp4: No space left on device' >&2\nexit 1\n";
+    }
+    fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+    const Exit failing = runDemo(capture, {"PATH=" + bin.string() + ":/usr/bin:/bin"});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.err.find("No space left on device"), std::string::npos) << failing.err;
+    fs::remove_all(bin);
+    EXPECT_EQ(folder.entries(), 0u);
+
+    // Larger than GL allows.
+    const Exit huge = runDemo({"--still", "1", folder / "x.png", "--size", "60000x100"});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("larger"), std::string::npos) << huge.err;
+
+    // Ctrl-C half-way through.
+    {
+        std::vector<std::string> arguments = capture;
+        arguments.insert(arguments.begin(), demoBinary);
+        DemoProcess demo(demoBinary, {}, arguments);
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        demo.signal(SIGINT);
+        const Exit interrupted = demo.wait(30.0);
+        EXPECT_TRUE(interrupted.exited);
+        EXPECT_EQ(interrupted.status, 130) << interrupted.err;
+    }
+    EXPECT_EQ(folder.entries(), 0u);
+}
+
+TEST(PlayerTest, AWindowOfTheChosenSizeStartsWhereAskedAndATapOfEscapeEndsIt)
+{
+    XvfbServer screen(1024, 768);
+    ASSERT_FALSE(screen.display.empty());
+    // 53 s: shot 7, with the grid's blue glow spread over the ground.
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display},
+                     {demoBinary, "--windowed", "--size", "640x360", "--start", "53"});
+    ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
+    const WindowSize size = windowSize(screen.display, "demo");
+    EXPECT_EQ(size.width, 640);
+    EXPECT_EQ(size.height, 360);
+
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const Image shown = screenshot(screen.display, std::string(WORK_DIR) + "/windowed-53s.png");
+    int blue = 0; // the window lies wherever the windowing library centred it
+    for (int y = 0; y < shown.height; ++y)
+        for (int x = 0; x < shown.width; ++x) {
+            const unsigned char* p = shown.at(x, y);
+            blue += p[2] > 120 && p[2] > p[0] + 80 && p[2] > p[1] + 40;
+        }
+    EXPECT_GT(blue, 500) << "the grid of 53 s";
+
+    // A tap: pressed and released at once, far shorter than a frame here.
+    ASSERT_TRUE(setKey(screen.display, "Escape", true));
+    ASSERT_TRUE(setKey(screen.display, "Escape", false));
+    const Exit exit = demo.wait(30.0);
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
+TEST(PlayerTest, TheBenchmarkPrintsEveryPass)
+{
+    const Exit bench = runDemo({"--bench", "--frames", "3", "--size", "160x90"});
+    ASSERT_EQ(bench.status, 0) << bench.err;
+    for (const char* pass : {"sky", "scene", "blur 1", "blur 6", "composite", "read-back", "frames per second"})
+        EXPECT_NE(bench.out.find(pass), std::string::npos) << bench.out;
+}
+
+} // namespace

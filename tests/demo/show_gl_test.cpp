@@ -1,0 +1,81 @@
+// The show's frame path in a real context: drawing frames allocates nothing, whatever the time
+// (the traced show test shows that they make no GL object), and the canvas keeps its bars black.
+#include "gl_context.h"
+#include "show.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// Counts every allocation through operator new in this program while `counting` is set: the
+// frame path's own code (the engine, the choreography, the standard library it calls) allocates
+// only this way. The GL driver's allocations go through malloc and are its own affair.
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+class ShowGLTest : public KestTest::GLTest {};
+
+TEST_F(ShowGLTest, FramesAllocateNothing)
+{
+    ShowScene scene;
+    const PassTargets targets(computeLetterbox(320, 240));
+    const Canvas canvas(320, 240);
+    const PassInputs inputs(scene, targets);
+    drawShowFrame(scene, targets, inputs, canvas.target, 0.0f); // the driver compiles on first use
+    glFinish();
+
+    counting = true;
+    for (int frame = 0; frame < 100; ++frame)
+        drawShowFrame(scene, targets, inputs, canvas.target, 0.864f * frame);
+    glFinish();
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0) << "operator new called in 100 frames";
+
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(ShowGLTest, TheCanvasLetterboxesAndLeavesItsBarsBlack)
+{
+    ShowScene scene;
+    const PassTargets targets(computeLetterbox(200, 200)); // 200x112 inside, bars of 44 rows
+    const Canvas canvas(200, 200);
+    const PassInputs inputs(scene, targets);
+    EXPECT_EQ(canvas.target.x, 0);
+    EXPECT_EQ(canvas.target.y, 44);
+    EXPECT_EQ(canvas.target.width, 200u);
+    EXPECT_EQ(canvas.target.height, 112u);
+    EXPECT_FALSE(drawShowFrame(scene, targets, inputs, canvas.target, 30.0f).over);
+    EXPECT_TRUE(drawShowFrame(scene, targets, inputs, canvas.target, 86.4f).over);
+
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+    const auto pixels = KestTest::readPixels(0, 0, 200, 200);
+    double bars = 0.0, picture = 0.0;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 200; ++x) {
+            const float* p = &pixels[4 * (y * 200 + x)];
+            (y < 44 || y >= 44 + 112 ? bars : picture) += p[0] + p[1] + p[2];
+        }
+    EXPECT_EQ(bars, 0.0);
+    EXPECT_GT(picture / (200 * 112 * 3), 0.05);
+}
+
+} // namespace
