@@ -152,7 +152,7 @@ echo "-- capture throughput, demo --capture --size 1280x720 --fps 30 --from 40 -
   { echo "benchmark: demo --capture failed" >&2; cat "$work/capture.err" >&2; exit 1; }
 capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/\1/p' "$work/capture.err")
 awk -v c="$capture_fps" -v b="$(fps_of 1280x720)" 'BEGIN {
-  printf "capture: %.2f frames per second; bench: %.2f; ratio %.2f (goal at least 0.9)\n", c, b, b > 0 ? c / b : 0 }'
+  printf "capture: %.2f frames per second; bench: %.2f; ratio %.2f (goal at least 0.9)\n", c, b, (b > 0 ? c / b : 0) }'
 echo
 
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

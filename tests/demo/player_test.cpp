@@ -199,6 +199,20 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     fs::remove_all(bin);
     EXPECT_EQ(folder.entries(), 0u);
 
+    // Without the soundtrack beside the binary the video is silent, and says so once.
+    const fs::path alone = folder.path / "alone";
+    fs::create_directory(alone);
+    fs::copy_file(demoBinary, alone / "demo");
+    const std::string silent = folder / "silent.mkv";
+    DemoProcess soundless((alone / "demo").string(), {},
+                          {(alone / "demo").string(), "--capture", silent, "--size", "160x90", "--fps", "10", "--to", "0.5"});
+    const Exit quiet = soundless.wait(120.0);
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_NE(quiet.err.find("warning: "), std::string::npos) << quiet.err;
+    EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + silent), "video\n");
+    fs::remove_all(alone);
+    fs::remove(silent);
+
     // Larger than GL allows.
     const Exit huge = runDemo({"--still", "1", folder / "x.png", "--size", "60000x100"});
     EXPECT_EQ(huge.status, 1);
