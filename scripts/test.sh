@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
-# PulseAudio when they are not running, runs every test in both builds, then fuzzes the MP3
-# decoder for a minute (scripts/fuzz.sh).
+# PulseAudio when they are not running, and runs every test in both builds; then builds the
+# Windows executable and runs its tests under Wine, and fuzzes the MP3 decoder for a minute
+# (scripts/fuzz.sh).
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +27,15 @@ for preset in release sanitize; do
   echo "== test: $preset"
   scripts/services.sh ctest --preset "$preset" "$@" || status=1
 done
+
+# The same source cross-compiled for Windows, run under Wine.
+echo "== build: windows"
+if bash scripts/windows.sh; then
+  echo "== test: wine"
+  scripts/services.sh ctest --preset wine "$@" || status=1
+else
+  status=1
+fi
 
 # The MP3 decoder under libFuzzer for a minute (FUZZ_SECONDS); any finding fails the run.
 echo "== fuzz: music"

@@ -250,6 +250,21 @@ bool requestClose(const std::string& displayName, const std::string& title)
     return window != 0;
 }
 
+bool focusWindow(const std::string& displayName, const std::string& title)
+{
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (display == nullptr)
+        return false;
+    const Window window = findNamed(display, DefaultRootWindow(display), title);
+    if (window != 0) {
+        XRaiseWindow(display, window);
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        XSync(display, False);
+    }
+    XCloseDisplay(display);
+    return window != 0;
+}
+
 bool setKey(const std::string& displayName, const char* keysymName, bool pressed)
 {
     Display* display = XOpenDisplay(displayName.c_str());

@@ -67,6 +67,9 @@ struct WindowSize {
 WindowSize windowSize(const std::string& display, const std::string& title);
 // Sends the window manager's close request (WM_DELETE_WINDOW) to the window named `title`.
 bool requestClose(const std::string& display, const std::string& title);
+// Gives the window named `title` the keyboard focus, as a window manager would on a click
+// (needed where the client does not take the focus itself, as under Wine without one).
+bool focusWindow(const std::string& display, const std::string& title);
 // Presses or releases a key through the XTEST extension.
 bool setKey(const std::string& display, const char* keysymName, bool pressed);
 // An 8-bit RGB picture, rows from the top.
