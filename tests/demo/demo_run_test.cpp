@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +81,39 @@ TEST(DemoRunTest, SignalsEndTheShowWithTheirShellStatus)
         ASSERT_TRUE(exit.exited);
         EXPECT_EQ(exit.status, status) << exit.err;
     }
+}
+
+// The audio server dies mid-show: the picture goes on and the show still ends by itself, on
+// time, with status 0.
+TEST(DemoRunTest, TheShowEndsOnTimeWhenTheAudioServerDies)
+{
+    const std::string socket = "/tmp/demo-run-test-pulse-" + std::to_string(getpid()) + ".socket";
+    DemoProcess server(demoBinary, {},
+                       {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
+                        "--use-pid-file=false", "-L", "module-null-sink sink_name=dying rate=44100 channels=2", "-L",
+                        "module-native-protocol-unix auth-anonymous=1 socket=" + socket});
+    const std::string pulse = "PULSE_SERVER=unix:" + socket;
+    bool ready = false;
+    for (int i = 0; i < 200 && !ready; ++i) {
+        ready = std::system(("env " + pulse + " pactl info >/dev/null 2>&1").c_str()) == 0;
+        if (!ready)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(ready) << "could not start pulseaudio";
+
+    XvfbServer screen(640, 360);
+    ASSERT_FALSE(screen.display.empty());
+    // 6.4 s before the end.
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, pulse}, {demoBinary, "--start", "80"});
+    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    server.signal(SIGKILL);
+    const double killed = now();
+    const Exit exit = demo.wait(30.0);
+    ASSERT_TRUE(exit.exited) << "the show did not end after its audio server died";
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_LT(now() - killed, 4.4 + 3.0) << "the show ended late";
+    std::remove(socket.c_str());
 }
 
 } // namespace
