@@ -19,16 +19,36 @@ std::atomic<long> allocations{0};
 
 } // namespace
 
-void* operator new(std::size_t size)
+namespace {
+
+void* countedAllocation(std::size_t size) noexcept
 {
     if (counting.load(std::memory_order_relaxed))
         allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* countedAllocationOrThrow(std::size_t size)
+{
+    if (void* p = countedAllocation(size))
         return p;
     throw std::bad_alloc();
 }
+
+} // namespace
+
+// Every plain form is replaced, so that whatever a library allocates with one form and frees
+// with another still meets malloc and free on both sides.
+void* operator new(std::size_t size) { return countedAllocationOrThrow(size); }
+void* operator new[](std::size_t size) { return countedAllocationOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
