@@ -12,12 +12,13 @@ namespace {
 
 constexpr float pi = 3.1415927f;
 constexpr float halfPi = 1.5707964f;
-constexpr float segmentLength = 2.4f;
+using ShowCues::segmentLength;
+using ShowCues::riseTime;  // the hub reaches height 0 and the ring starts turning
+using ShowCues::fadeStart;
+using ShowCues::shotStarts;
 constexpr float turnRate = 0.37399912f; // 2π / 16.8 rad/s: the hub's spin and the ring's steps
-constexpr float riseTime = 67.2f;       // the hub reaches height 0 and the ring starts turning
 constexpr float hubClimb = 2.0f;
 constexpr float ringRadius = 20.0f;
-constexpr float fadeStart = 76.8f;
 constexpr float fadeRate = 1.6f;
 
 constexpr glm::vec3 xAxis(1.0f, 0.0f, 0.0f);
@@ -39,11 +40,10 @@ void ringPosition(std::size_t j, float& x, float& z)
 
 unsigned shotOf(unsigned segment)
 {
-    // First segment of shots 2 to 10; shot 1 starts at segment 0.
-    constexpr unsigned shotStarts[] = {2, 4, 6, 8, 16, 20, 24, 26, 32};
+    // Shot 1 starts at segment 0; count the later shots that have begun.
     unsigned shot = 1;
-    for (unsigned start : shotStarts)
-        shot += segment >= start ? 1u : 0u;
+    for (unsigned n = 1; n < ShowCues::shotCount; ++n)
+        shot += segment >= ShowCues::shotFirstSegments[n] ? 1u : 0u;
     return shot;
 }
 
@@ -53,7 +53,7 @@ glm::mat4 shotCamera(unsigned shot, float t)
     case 1:
         return translate(identity, t, 0.0f, 0.0f);
     case 2:
-        return translate(rotateY(rotateX(identity, 0.8f), pi), 0.0f, -5.0f, 12.0f + (t - 4.8f));
+        return translate(rotateY(rotateX(identity, 0.8f), pi), 0.0f, -5.0f, 12.0f + (t - shotStarts[1]));
     case 3:
         return translate(rotateY(rotateX(identity, 0.8f - 0.09f * (t - 7.2f)), halfPi), 20.0f, 0.0f, -20.0f);
     case 4:
@@ -61,16 +61,16 @@ glm::mat4 shotCamera(unsigned shot, float t)
     case 5:
         return rotateY(translate(identity, 0.0f, 0.0f, -32.0f), -0.2f * t);
     case 6: {
-        const float since = t - 38.4f;
+        const float since = t - shotStarts[5];
         return rotateY(translate(rotateX(identity, 0.7f - 0.04f * since), 0.0f, -8.0f - 3.0f * since, -32.0f - since),
                        -0.1f * t);
     }
     case 7:
-        return rotateY(translate(rotateX(identity, 0.5f - 0.03f * (t - 48.0f)), 0.0f, -2.0f, -32.0f), -0.2f * t);
+        return rotateY(translate(rotateX(identity, 0.5f - 0.03f * (t - shotStarts[6])), 0.0f, -2.0f, -32.0f), -0.2f * t);
     case 8:
         return translate(rotateX(identity, -0.7f), 0.0f, 8.0f, -16.0f);
     case 9: {
-        const float since = t - 62.4f;
+        const float since = t - shotStarts[8];
         // The height is formed in double from the single-precision climb, then rounded.
         const float y = static_cast<float>(7.0 - static_cast<double>(2.0f * since));
         return rotateY(translate(identity, 0.0f, y, -32.0f - since), -0.2f * t);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "show_cues.h"
+
 #include <glm/mat4x4.hpp>
 
 #include <array>
@@ -16,11 +18,8 @@ constexpr std::size_t firstRingInstance = 3;
 constexpr std::size_t ringSize = 7;
 constexpr std::size_t movedInstanceCount = 2 + ringSize;
 
-// The show's length in seconds: 36 segments of 2.4 s.
-constexpr double showLength = 86.4;
-
 // The last segment shown; a t whose segment lies beyond it ends the show without a frame.
-constexpr unsigned lastSegment = 35;
+constexpr unsigned lastSegment = ShowCues::segmentCount - 1;
 
 struct Choreography {
     // Own transforms of instances hubInstance, ringNodeInstance, then the ring polytopes 0 to 6:

@@ -360,7 +360,7 @@ struct FinishedPassClock {
 int bench(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop)
 {
     const unsigned frames = options.frames;
-    const auto timeAt = [&](unsigned i) { return static_cast<float>(showLength * i / frames); };
+    const auto timeAt = [&](unsigned i) { return static_cast<float>(ShowCues::showLength * i / frames); };
     const FrameReader reader(show.canvas);
     // The read-back a capture does after each frame, with its mapping.
     const auto readBack = [&](const PassObserver& observer) {

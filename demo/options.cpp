@@ -49,7 +49,7 @@ bool parseNumber(const std::string& text, double& value)
 
 bool inShow(double seconds)
 {
-    return seconds >= 0.0 && seconds < showLength;
+    return seconds >= 0.0 && seconds < ShowCues::showLength;
 }
 
 ParsedOptions failure(std::string message)
@@ -134,7 +134,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         options.height = defaultPictureHeight;
     }
 
-    const std::string range = "[0, " + formatSeconds(showLength) + ")";
+    const std::string range = "[0, " + formatSeconds(ShowCues::showLength) + ")";
     if (given("--start") && (!parseNumber(start, options.start) || !inShow(options.start)))
         return failure("--start must be a time in seconds in " + range + ", not \"" + start + "\"");
 
@@ -148,13 +148,13 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
 
     if (isCapture) {
         options.outputFile = capture;
-        options.to = showLength;
+        options.to = ShowCues::showLength;
         if (given("--fps") && (!parseNumber(fps, options.fps) || options.fps <= 0.0 || options.fps > maximumFps))
             return failure("--fps must be a number above 0 and at most 240, not \"" + fps + "\"");
         if (given("--from") && (!parseNumber(from, options.from) || !inShow(options.from)))
             return failure("--from must be a time in seconds in " + range + ", not \"" + from + "\"");
-        if (given("--to") && (!parseNumber(to, options.to) || options.to <= 0.0 || options.to > showLength))
-            return failure("--to must be a time in seconds in (0, " + formatSeconds(showLength) + "], not \"" + to + "\"");
+        if (given("--to") && (!parseNumber(to, options.to) || options.to <= 0.0 || options.to > ShowCues::showLength))
+            return failure("--to must be a time in seconds in (0, " + formatSeconds(ShowCues::showLength) + "], not \"" + to + "\"");
         if (options.from >= options.to)
             return failure("--from must come before --to");
         const CaptureFormat format = captureFormatOf(capture);

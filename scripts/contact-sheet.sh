@@ -7,9 +7,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 out=${2:-$root/docs/contact-sheet.jpg}
-shots=(24 72 120 168 288 432 528 600 696 816)
+# The show test names each screenshot by its show time in tenths of a second.
+[ -x "$build/bin/choreography-dump" ] || { echo "contact-sheet: $build/bin/choreography-dump is missing; build first" >&2; exit 1; }
+read -r -a middles <<<"$("$build/bin/choreography-dump" --shot-middles)"
 files=()
-for s in "${shots[@]}"; do
+for middle in "${middles[@]}"; do
+  s=$(awk -v t="$middle" 'BEGIN { printf "%d", t * 10 + 0.5 }')
   f="$build/tests/demo/show-$s.png"
   [ -f "$f" ] || { echo "contact-sheet: $f is missing; run the show test first" >&2; exit 1; }
   files+=("$f")

@@ -249,20 +249,21 @@ TEST(choreography, CamerasAtNamedMoments)
 
 TEST(choreography, EveryShotLooksWhereItShould)
 {
-    const float shotStarts[] = {0.0f, 4.8f, 9.6f, 14.4f, 19.2f, 38.4f, 48.0f, 57.6f, 62.4f, 76.8f, 86.4f};
-    for (unsigned shot = 1; shot <= 10; ++shot)
+    for (unsigned shot = 1; shot <= 10; ++shot) {
+        const double start = ShowCues::shotStarts[shot - 1];
+        const double end = shot < 10 ? ShowCues::shotStarts[shot] : ShowCues::showLength;
         for (double f : {0.05, 0.5, 0.95})
-            EXPECT_TRUE(seesAsShot(shot, static_cast<float>((1 - f) * shotStarts[shot - 1] + f * shotStarts[shot])));
+            EXPECT_TRUE(seesAsShot(shot, static_cast<float>((1 - f) * start + f * end)));
+    }
 }
 
 TEST(choreography, ShotsCutAtTheFirstFloatOfTheirSegment)
 {
-    const unsigned firstSegments[] = {0, 2, 4, 6, 8, 16, 20, 24, 26, 32};
     for (unsigned shot = 2; shot <= 10; ++shot) {
-        const float first = firstTimeOf(firstSegments[shot - 1]);
+        const float first = firstTimeOf(ShowCues::shotFirstSegments[shot - 1]);
         const float last = std::nextafter(first, 0.0f);
-        EXPECT_EQ(choreograph(last).segment, firstSegments[shot - 1] - 1);
-        EXPECT_EQ(choreograph(first).segment, firstSegments[shot - 1]);
+        EXPECT_EQ(choreograph(last).segment, ShowCues::shotFirstSegments[shot - 1] - 1);
+        EXPECT_EQ(choreograph(first).segment, ShowCues::shotFirstSegments[shot - 1]);
         EXPECT_TRUE(seesAsShot(shot - 1, last));
         EXPECT_TRUE(seesAsShot(shot, first));
     }

@@ -2,6 +2,7 @@
 // picture lands, what each shot broadly shows, that it ends by itself with sound, and what
 // one frame asks of GL.
 #include "demo_process.h"
+#include "show_cues.h"
 
 #include <gtest/gtest.h>
 
@@ -73,11 +74,17 @@ void sleepUntil(double wallTime)
 
 struct Shot {
     int number;
-    double time; // the middle of the shot, show seconds
+    double time; // show seconds
 };
 // The middle of every shot, and the end of the fade in the last one.
-const Shot moments[] = {{1, 2.4},  {2, 7.2},  {3, 12.0}, {4, 16.8}, {5, 28.8},  {6, 43.2},
-                        {7, 52.8}, {8, 60.0}, {9, 69.6}, {10, 81.6}, {10, 85.2}};
+std::vector<Shot> moments()
+{
+    std::vector<Shot> shots;
+    for (unsigned n = 1; n <= ShowCues::shotCount; ++n)
+        shots.push_back({static_cast<int>(n), ShowCues::shotMiddle(n)});
+    shots.push_back({10, ShowCues::showLength - 1.2});
+    return shots;
+}
 
 TEST(DemoShowTest, TheWholeShowOnA5By4ScreenEndsByItselfWithSound)
 {
@@ -103,10 +110,10 @@ TEST(DemoShowTest, TheWholeShowOnA5By4ScreenEndsByItselfWithSound)
         Image image;
     };
     std::vector<Taken> taken;
-    for (const Shot& shot : moments) {
+    for (const Shot& shot : moments()) {
         sleepUntil(estimatedStart + shot.time);
         const double wall = now();
-        const std::string name = "/show-" + std::to_string(static_cast<int>(shot.time * 10)) + ".png";
+        const std::string name = "/show-" + std::to_string(std::lround(shot.time * 10)) + ".png";
         taken.push_back({shot, wall, screenshot(screen.display, shotDir + name)});
     }
     const Exit exit = demo.wait(60.0);
@@ -142,7 +149,7 @@ TEST(DemoShowTest, TheWholeShowOnA5By4ScreenEndsByItselfWithSound)
         }
         previousBrightness = brightness;
         const int blue = bluePixels(t.image, picture);
-        if (t.shot.time < 48.0) {
+        if (t.shot.time < ShowCues::gridStart) {
             EXPECT_LT(blue, 200) << "no grid before 48 s";
         }
         if (t.shot.number == 7) {

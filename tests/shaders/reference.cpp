@@ -1,5 +1,7 @@
 #include "reference.h"
 
+#include "show_cues.h"
+
 #include <glm/geometric.hpp>
 #include <glm/mat3x3.hpp>
 
@@ -214,7 +216,7 @@ GlitterVaryings glitterVertex(const glm::vec3& position, const glm::vec3& normal
 
 glm::vec3 glitterGlow(float time)
 {
-    float t = time - 67.2f;
+    float t = time - ShowCues::riseTime;
     if (t >= 0.0f)
         return glm::vec3(100.0f, 90.0f, 10.0f) * std::exp(-9.6f * t);
     return glm::vec3(0.0f);
@@ -294,7 +296,7 @@ glm::vec3 groundVertex(const glm::vec2& position, float time, const glm::mat4& t
                        TerrainSum sum)
 {
     float r = 6.0f * glm::length(position);
-    float gt = (time - 38.4f) * 50.0f - r;
+    float gt = (time - ShowCues::groundFrontStart) * 50.0f - r;
     float s = smoothstep(0.0f, 30.0f, gt);
     float gauss = std::exp(-0.0008f * r * r);
 
@@ -310,7 +312,7 @@ GroundFacet groundFacet(const glm::vec3& w0, const glm::vec3& w1, const glm::vec
     GroundFacet facet;
     facet.normal = glm::normalize(glm::cross(w1 - w0, w2 - w0));
     glm::vec2 centre = glm::vec2(w0.x, w0.z) + glm::vec2(w1.x, w1.z) + glm::vec2(w2.x, w2.z);
-    float gt = (time - 38.4f) * 50.0f - glm::length(centre);
+    float gt = (time - ShowCues::groundFrontStart) * 50.0f - glm::length(centre);
     float k = smoothstep(0.0f, 10.0f, gt);
     facet.colour = glm::vec3(0.5f, 0.3f, 0.1f) * (1.0f - k) + glm::vec3(0.05f) * k;
     return facet;
@@ -323,7 +325,7 @@ float groundGridWeight(const glm::vec3& uv)
 
 glm::vec3 groundGridColour(const glm::vec2& gPos, float time)
 {
-    float gt = (time - 48.0f) * 16.0f - 4.0f * glm::length(gPos);
+    float gt = (time - ShowCues::gridStart) * 16.0f - 4.0f * glm::length(gPos);
     float pulse = glm::length(0.02f * gPos) - time;
     return smoothstep(0.0f, 1.0f, gt)
            * (glm::vec3(0.0f, 20.0f, 200.0f) + 800.0f * smoothstep(0.99f, 1.0f, fract(pulse)));

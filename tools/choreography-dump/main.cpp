@@ -1,6 +1,7 @@
 // choreography-dump T...: one line per time, "t segment over exposure", then the camera and the
 // own transforms of model instances 1 to 9, each as 16 floats in column-major order.
 // Every float is printed with 9 significant digits, enough to read back the exact value.
+// choreography-dump --shot-middles: the middle of each of the ten shots, in seconds, one line.
 
 #include "choreography.h"
 
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -33,8 +35,13 @@ bool parseTime(const char* text, float& t)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: choreography-dump T...\n");
+        std::fprintf(stderr, "usage: choreography-dump T... | --shot-middles\n");
         return 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--shot-middles") == 0) {
+        for (unsigned shot = 1; shot <= ShowCues::shotCount; ++shot)
+            std::printf(shot < ShowCues::shotCount ? "%.1f " : "%.1f\n", ShowCues::shotMiddle(shot));
+        return 0;
     }
     for (int i = 1; i < argc; ++i) {
         float t;
