@@ -103,14 +103,8 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
     window.setVerticalSyncEnabled(true);
     window.setMouseCursorVisible(options.windowed);
 
-    // 3. Entry points beyond GL 1.1.
-    glewExperimental = GL_TRUE;
-    glewInit();
-
-    const GLVersion version = parseGLVersion(reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-    if (!supportsShaders(version)) {
-        std::fprintf(stderr, "demo: OpenGL 3.3 or later is needed, but the context is OpenGL %d.%d\n",
-                     version.major, version.minor);
+    // 3. Entry points beyond GL 1.1, and a context that runs the shaders.
+    if (!loadGLEntryPoints()) {
         window.close();
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "gl_version.h"
 
+#include <GL/glew.h>
+
 #include <cstdio>
 
 GLVersion parseGLVersion(const char* versionString)
@@ -8,4 +10,16 @@ GLVersion parseGLVersion(const char* versionString)
     if (versionString == nullptr || std::sscanf(versionString, "%d.%d", &version.major, &version.minor) != 2)
         return GLVersion{};
     return version;
+}
+
+bool loadGLEntryPoints()
+{
+    glewExperimental = GL_TRUE;
+    glewInit();
+    const GLVersion version = parseGLVersion(reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+    if (supportsShaders(version))
+        return true;
+    std::fprintf(stderr, "demo: OpenGL 3.3 or later is needed, but the context is OpenGL %d.%d\n", version.major,
+                 version.minor);
+    return false;
 }

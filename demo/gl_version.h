@@ -14,3 +14,7 @@ inline bool supportsShaders(GLVersion version)
 {
     return version.major > 3 || (version.major == 3 && version.minor >= 3);
 }
+
+// Loads the entry points beyond GL 1.1 for the current context and checks that it can run the
+// shaders; when it cannot, says so in one line on standard error and returns false.
+bool loadGLEntryPoints();

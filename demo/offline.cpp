@@ -453,14 +453,8 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
     settings.majorVersion = 3;
     settings.minorVersion = 0;
     sf::Context context(settings, 1, 1);
-    glewExperimental = GL_TRUE;
-    glewInit();
-    const GLVersion version = parseGLVersion(reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-    if (!supportsShaders(version)) {
-        std::fprintf(stderr, "demo: OpenGL 3.3 or later is needed, but the context is OpenGL %d.%d\n",
-                     version.major, version.minor);
+    if (!loadGLEntryPoints())
         return failed;
-    }
     const GLint largest = maximumPictureSize();
     if (options.width > static_cast<unsigned>(largest) || options.height > static_cast<unsigned>(largest)) {
         std::fprintf(stderr, "demo: a picture of %ux%u is larger than this OpenGL can render (at most %dx%d)\n",
