@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <set>
+#include <tuple>
 #include <sstream>
 
 namespace stellation {
@@ -331,9 +332,11 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
         PlaneCovers covers;
         std::vector<PointSet> pointsKept;  // per cover, the corners of its images over the orbit
     };
-    std::map<std::pair<int, std::uint32_t>, OrbitChoice> cache;
+    // Keyed by orbit, colour and the kinds each plane takes (which depend on the orbits that
+    // share the colour). The map's nodes stay put, so choices may point into it.
+    std::map<std::tuple<int, std::uint32_t, std::map<int, int>>, OrbitChoice> cache;
     auto coversOf = [&](int o, std::uint32_t rgb, const std::map<int, int>& perPlane) -> const OrbitChoice& {
-        const auto key = std::make_pair(o, rgb);
+        const auto key = std::make_tuple(o, rgb, perPlane);
         const auto found = cache.find(key);
         if (found != cache.end()) return found->second;
         const int plane = orbits[o][0];
@@ -353,8 +356,8 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
 
     // Every way of giving each orbit one colour that shares the colour's faces out evenly.
     struct Outcome {
-        std::vector<std::uint32_t> rgb;
-        std::vector<int> cover;  // per orbit
+        std::vector<const OrbitChoice*> choice;  // per orbit
+        std::vector<int> cover;                  // per orbit
         real hiddenArea;
     };
     std::vector<Outcome> best;
@@ -399,7 +402,7 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
                 hidden += choices[i]->covers.hiddenArea[c] * static_cast<real>(orbits[i].size());
             }
             if (kept == wantedPoints && !overlap) {
-                Outcome o{assignment, index, hidden};
+                Outcome o{choices, index, hidden};
                 if (best.empty() || hidden < best[0].hiddenArea - 1e-9L) best = {o};
                 else if (hidden < best[0].hiddenArea + 1e-9L) best.push_back(o);
             }
@@ -412,7 +415,7 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
 
     // What each orbit's search found, beside the choice made on the others.
     for (const auto& entry : cache) {
-        const int o = entry.first.first;
+        const int o = std::get<0>(entry.first);
         const OrbitChoice& choice = entry.second;
         const PlaneCovers& pc = choice.covers;
         int counts[4] = {};
@@ -427,7 +430,7 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
              << counts[PlaneRegions::inward] << " from the centre's side, " << counts[PlaneRegions::hidden] << " hidden, "
              << counts[PlaneRegions::empty] << " empty), " << pc.polygons.size() << " polygons, " << pc.covers.size()
              << " covers";
-        if (!pc.covers.empty() && best.size() == 1 && best[0].rgb[o] == choice.rgb) {
+        if (!pc.covers.empty() && best.size() == 1 && best[0].choice[o] == &choice) {
             // Counted with the other orbits as chosen.
             int keeping = 0, clean = 0, least = 0;
             real leastArea = 1e30L;
@@ -436,7 +439,7 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
                 for (int i = 0; i < orbitCount; ++i)
                     if (i != o)
                         for (std::size_t w = 0; w < kept.size(); ++w)
-                            kept[w] |= cache.at({i, best[0].rgb[i]}).pointsKept[best[0].cover[i]][w];
+                            kept[w] |= best[0].choice[i]->pointsKept[best[0].cover[i]][w];
                 if (kept != wantedPoints) continue;
                 ++keeping;
                 clean += !pc.overlapping[c];
@@ -464,7 +467,7 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
 
     faces.clear();
     for (int o = 0; o < orbitCount; ++o) {
-        const OrbitChoice& choice = cache.at({o, best[0].rgb[o]});
+        const OrbitChoice& choice = *best[0].choice[o];
         const int plane = orbits[o][0];
         for (int q : orbits[o]) {
             int r = -1;
