@@ -42,6 +42,7 @@ struct Figures {
     std::vector<int> firstFace;
     size_t placeholderPoints = 0;                 // a stand-in table, awaiting its derivation
     int tJunctionEdges = 0;                       // triangle edges lying across another face
+    bool runsBeneath = false;                     // faces cover their planes' visible pieces and run on inside
 };
 
 void PrintTo(const Figures& figures, std::ostream* out) { *out << figures.name; }
@@ -96,11 +97,12 @@ const std::vector<Figures>& catalogueFigures()
          {0, 9, 13, 4}},
         {"tsi28", 1.0f, 116, 504, {{4, 12}, {3, 72}, {6, 12}, {5, 12}}, {{36, 0x4020AA}, {60, 0x908060}, {12, 0x33AAFF}},
          396, 540, 4.9798, 4.980,
-         {{1.6180, 24}, {1.7058, 36}, {1.9145, 24}, {2.8025, 20}, {4.9798, 12}}, {{0.9342, 20}},
-         {{{0x4020AA, 0.9342}, 36}, {{0x908060, 0.9342}, 60}, {{0x33AAFF, 0.9342}, 12}},
+         {{1.6180, 24}, {1.7058, 36}, {1.9145, 24}, {2.8025, 20}, {4.9798, 12}}, {{-0.9342, 12}, {0.9342, 20}},
+         // In each of the 12 planes of one orbit a small triangle looks towards the centre.
+         {{{0x4020AA, 0.9342}, 36}, {{0x908060, -0.9342}, 12}, {{0x908060, 0.9342}, 48}, {{0x33AAFF, 0.9342}, 12}},
          {{12, 4, 0x4020AA}, {24, 3, 0x4020AA}, {12, 6, 0x908060}, {36, 3, 0x908060}, {12, 5, 0x908060}, {12, 3, 0x33AAFF}},
          {{0, {-4.454, 0, -2.227}}, {1, {-3.6034, -2.618, 2.227}}},
-         {6, 16, 5, 0}, 8},
+         {6, 16, 5, 0}, 8, 0, true},
     };
     return figures;
 }
@@ -205,6 +207,8 @@ TEST_P(CatalogueTest, SurfaceIsClosed)
     // The one exception is a visible-surface T-junction: in srtc15 each of the 120 triangles
     // has one edge (from a point at radius 3.7537 to one at 4.4659) that lies across the middle
     // of a quadrilateral, which runs on beneath the triangle; no other triangle uses that edge.
+    if (GetParam().runsBeneath)
+        GTEST_SKIP() << "faces run on beneath the surface, so their edges need not pair; lines of sight check it";
     std::vector<std::string> problems;
     int tJunctions = 0;
     for (const EdgeUse& e : unpairedEdges(solid)) {
@@ -218,6 +222,13 @@ TEST_P(CatalogueTest, SurfaceIsClosed)
     }
     EXPECT_EQ(problems, std::vector<std::string>{});
     EXPECT_EQ(tJunctions, GetParam().tJunctionEdges);
+}
+
+TEST_P(CatalogueTest, EveryLineOfSightFromOutsideMeetsAFrontFirst)
+{
+    // What the demo draws with back faces culled: a hole, or a face listed the wrong way round,
+    // lets some line of sight meet the back of a face first.
+    EXPECT_EQ(backFacesInSight(solid), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Solids, CatalogueTest, ::testing::ValuesIn(catalogueFigures()), nameOf);

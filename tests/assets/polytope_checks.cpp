@@ -187,6 +187,71 @@ int hostFace(const Solid& solid, const EdgeUse& edge, double tolerance)
     return -1;
 }
 
+std::vector<std::string> backFacesInSight(const Solid& solid, int directions, int across)
+{
+    struct Triangle {
+        glm::dvec3 a, ab, ac;
+        glm::dvec3 outward;
+        int face;
+    };
+    std::vector<Triangle> triangles;
+    double radius = 0;
+    for (const auto& p : solid.points)
+        radius = std::max(radius, glm::length(p));
+    for (int f = 0; f < static_cast<int>(solid.faces.size()); ++f) {
+        const glm::dvec3 n = faceNormal(solid, f);
+        for (const auto& t : fan(solid.faces[f])) {
+            const glm::dvec3 a = solid.points[t[0]], b = solid.points[t[1]], c = solid.points[t[2]];
+            if (glm::length(glm::cross(b - a, c - a)) > 1e-9)
+                triangles.push_back({a, b - a, c - a, n, f});
+        }
+    }
+    std::vector<std::string> problems;
+    const double golden = 3.14159265358979323846 * (3 - std::sqrt(5.0));
+    for (int i = 0; i < directions; ++i) {
+        // Directions on a Fibonacci spiral; a slight tilt keeps them off the symmetry planes.
+        const double z = 1 - (i + 0.5) * 2 / directions, r = std::sqrt(1 - z * z), phi = golden * i + 0.1;
+        const glm::dvec3 d = glm::normalize(glm::dvec3(r * std::cos(phi), r * std::sin(phi), z));
+        const glm::dvec3 u = glm::normalize(glm::cross(d, std::fabs(d.x) < 0.9 ? glm::dvec3(1, 0, 0) : glm::dvec3(0, 1, 0)));
+        const glm::dvec3 v = glm::cross(d, u);
+        for (int gx = 0; gx < across; ++gx)
+            for (int gy = 0; gy < across; ++gy) {
+                const glm::dvec3 origin = (2 * (gx + 0.5) / across - 1) * radius * u +
+                                          (2 * (gy + 0.5) / across - 1) * radius * v - 3 * radius * d;
+                double nearest = 1e300;
+                const Triangle* hit = nullptr;
+                bool grazes = false;
+                for (const Triangle& t : triangles) {
+                    // Moller-Trumbore, both sides.
+                    const glm::dvec3 p = glm::cross(d, t.ac);
+                    const double det = glm::dot(t.ab, p);
+                    if (std::fabs(det) < 1e-12)
+                        continue;
+                    const glm::dvec3 s = origin - t.a;
+                    const double b1 = glm::dot(s, p) / det;
+                    const glm::dvec3 q = glm::cross(s, t.ab);
+                    const double b2 = glm::dot(d, q) / det;
+                    const double along = glm::dot(t.ac, q) / det;
+                    const double margin = 1e-7;
+                    if (b1 < -margin || b2 < -margin || b1 + b2 > 1 + margin || along <= 0 || along > nearest + 1e-9)
+                        continue;
+                    const bool onEdge = b1 < margin || b2 < margin || b1 + b2 > 1 - margin;
+                    if (along < nearest - 1e-9) {
+                        nearest = along;
+                        hit = &t;
+                        grazes = onEdge;
+                    } else {
+                        grazes = grazes || onEdge || glm::dot(t.outward, d) * glm::dot(hit->outward, d) < 0;
+                    }
+                }
+                if (hit && !grazes && glm::dot(hit->outward, d) > 0 && problems.size() < 20)
+                    problems.push_back("direction " + std::to_string(i) + " line " + std::to_string(gx) + "," +
+                                       std::to_string(gy) + " first meets the back of " + faceName(hit->face));
+            }
+    }
+    return problems;
+}
+
 std::vector<std::string> repeatedPoints(const Solid& solid, double tolerance)
 {
     std::vector<std::string> problems;

@@ -58,6 +58,13 @@ std::vector<EdgeUse> unpairedEdges(const Solid& solid);
 // of another face, which runs on beneath it.
 int hostFace(const Solid& solid, const EdgeUse& edge, double tolerance = 1e-4);
 
+// Lines of sight from outside, parallel bundles from `directions` directions spread over the
+// sphere, `across` x `across` lines each over the solid's extent: the first face each line
+// meets must show it its front, as the builder's back-face culling requires. A hole shows the
+// back of a face behind it, and so does a face listed the wrong way round. Lines that graze an
+// edge are left out. Returns the lines that see a back face.
+std::vector<std::string> backFacesInSight(const Solid& solid, int directions = 200, int across = 24);
+
 // Pairs of points closer than `tolerance`.
 std::vector<std::string> repeatedPoints(const Solid& solid, double tolerance = 1e-4);
 

@@ -34,6 +34,10 @@ struct TsiFigures {
     std::vector<int> firstFace;
     std::map<int, int> reflexCorners;  // per corner count; other faces are convex
     int facesTowardCentre;
+    // Every edge of the fan triangles met once each way. tsi28's faces cover the visible pieces
+    // of their planes and run on beneath the surface, so its edges do not pair up; its surface
+    // is checked by lines of sight (catalogue test) and against the cells (stellation --check).
+    bool edgesPaired;
 };
 
 void PrintTo(const TsiFigures& f, std::ostream* out) { *out << f.name; }
@@ -49,7 +53,7 @@ const std::vector<TsiFigures>& tsiFigures()
          {glm::dvec3{-9.4339, 1.618, -2.227}, glm::dvec3{-8.5831, 4.236, 2.227}},
          {39, 37, 41, 63, 52, 40, 44, 38},
          {{8, 2}},
-         0},
+         0, true},
         {"tsi28", 1.0f,
          {{1.6180, 24}, {1.7058, 36}, {1.9145, 24}, {2.8025, 20}, {4.9798, 12}},
          {{12, 4, 0x4020AA}, {24, 3, 0x4020AA}, {12, 6, 0x908060}, {36, 3, 0x908060}, {12, 5, 0x908060},
@@ -59,7 +63,7 @@ const std::vector<TsiFigures>& tsiFigures()
          {glm::dvec3{-4.454, 0, -2.227}, glm::dvec3{-3.6034, -2.618, 2.227}},
          {6, 16, 5, 0},
          {{6, 2}, {5, 1}},
-         0},
+         12, false},  // in each plane of the orbit of 12, one triangle looks towards the centre
     };
     return figures;
 }
@@ -219,10 +223,12 @@ TEST_P(TsiTest, ConcaveFacesAreCoveredByTheFanAroundTheirFirstPoint)
 
 TEST_P(TsiTest, SurfaceIsClosedOutwardAndWithoutRepeatedPoints)
 {
-    std::vector<std::string> unpaired;
-    for (const EdgeUse& e : unpairedEdges(solid))
-        unpaired.push_back(std::to_string(e.from) + "-" + std::to_string(e.to));
-    EXPECT_EQ(unpaired, std::vector<std::string>{}) << "no T-junctions either";
+    if (GetParam().edgesPaired) {
+        std::vector<std::string> unpaired;
+        for (const EdgeUse& e : unpairedEdges(solid))
+            unpaired.push_back(std::to_string(e.from) + "-" + std::to_string(e.to));
+        EXPECT_EQ(unpaired, std::vector<std::string>{}) << "no T-junctions either";
+    }
     EXPECT_GT(signedVolume(solid), 0);
     EXPECT_EQ(repeatedPoints(solid, 1e-5), std::vector<std::string>{});
 }

@@ -24,9 +24,10 @@ namespace {
 
 const char* usage =
     "usage: stellation [--emit DIR] [--check DIR] [--solid NAME] [--search [--orders N,N,...]]\n"
-    "  Rebuilds each solid from its recorded cell set, checks every published figure and\n"
-    "  prints the cell set, its symmetry and the run time. Fails for a solid without a\n"
-    "  recorded cell set or with a missed figure.\n"
+    "  Rebuilds each solid from its recorded cell set (where recorded so, its faces chosen\n"
+    "  afresh as covers of the visible pieces of its planes), checks every published figure\n"
+    "  and prints the cell set, its symmetry, the covers and the run time. Fails for a solid\n"
+    "  without a recorded cell set or with a missed figure.\n"
     "  --emit DIR    write DIR/<solid>.inc\n"
     "  --check DIR   fail unless DIR/<solid>.inc equals the derived tables\n"
     "  --solid NAME  only this solid (tsi22 or tsi28)\n"
@@ -80,6 +81,7 @@ int main(int argc, char** argv)
         if (search) ok &= searchSolid(arr, symmetries, figures, orders);
         const DerivedSolid derived = deriveRecorded(arr, symmetries, recorded);
         std::printf("%s: %s\n", figures.name.c_str(), derived.summary.c_str());
+        for (const std::string& line : derived.covers) std::printf("  covers of the %s\n", line.c_str());
         for (const std::string& miss : derived.misses) std::printf("  MISSED: %s\n", miss.c_str());
         if (!derived.misses.empty() || derived.tables.points.empty()) {
             ok = false;

@@ -66,6 +66,8 @@ FanReport fanFrom(const std::vector<Vec3>& corners, Vec3 outward)
         const real a = twiceArea(corners[0], corners[j + 1], corners[j], outward);
         fan += std::fabs(a);
         if (std::fabs(a) < 1e-9L) {
+            // The builder takes the face's normal from its first three points.
+            if (j == 1) report.covers = false;
             ++report.zeroArea;
             if (dot(corners[j] - corners[0], corners[j + 1] - corners[0]) <= 0) report.covers = false;
         } else if (a < 0) {
@@ -241,7 +243,7 @@ Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& pl
 }
 
 std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigures& figures,
-                                      const std::vector<Vec3>& planeNormals, real planeDistance)
+                                      const std::vector<Vec3>& planeNormals, real planeDistance, bool edgesPaired)
 {
     std::vector<std::string> misses;
     const auto& P = solid.points;
@@ -322,8 +324,8 @@ std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigure
             volume += dot(P[t[0]], cross(P[t[1]], P[t[2]])) / 6;
         }
     for (const auto& e : edges)
-        if (e.second != 1 || edges.count({e.first.second, e.first.first}) == 0 ||
-            edges.at({e.first.second, e.first.first}) != 1) {
+        if (edgesPaired && (e.second != 1 || edges.count({e.first.second, e.first.first}) == 0 ||
+                            edges.at({e.first.second, e.first.first}) != 1)) {
             misses.push_back("the surface is not closed");
             break;
         }

@@ -46,8 +46,12 @@ bool xOrder(Vec3 p, Vec3 q);
 Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& faces,
                        const std::vector<int>& faceRun, const SolidFigures& figures, std::string& problem);
 
-// Every published figure that the tables miss, in words; empty when all hold.
+// Every published figure that the tables miss, in words; empty when all hold. `edgesPaired`:
+// the surface counts as closed when every edge of the fan triangles is met once each way; faces
+// that meet others at T-junctions or run on beneath the surface are checked against the cells
+// instead (see checkCoverage).
 std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigures& figures,
-                                      const std::vector<Vec3>& planeNormals, real planeDistance);
+                                      const std::vector<Vec3>& planeNormals, real planeDistance,
+                                      bool edgesPaired = true);
 
 } // namespace stellation

@@ -2,6 +2,7 @@
 
 #include "arrangement.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct Face {
     bool towardCentre = false;  // the solid lies beyond the plane, so the face looks inward
     std::vector<int> boundary;  // every vertex along its border, counter-clockwise from outside
     std::vector<int> corners;   // the vertices where the border turns
+    std::uint32_t rgb = 0;      // the colour, where the faces were chosen by colour (0: not yet)
 };
 
 struct Surface {
