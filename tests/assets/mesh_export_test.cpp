@@ -1,6 +1,7 @@
 // The export tool's files, read back by an independent reader: Debian's assimp command-line
 // tool, both as a raw import (faces as written) and triangulated.
 
+#include "command.h"
 #include <catalogue.h>
 #include <polytope_mesh.h>
 
@@ -14,10 +15,6 @@
 #include <set>
 #include <string>
 
-#ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#endif
 
 namespace {
 
@@ -32,14 +29,7 @@ struct Reading {
 Reading assimpInfo(const fs::path& file, bool raw)
 {
     const std::string command = "assimp info \"" + file.string() + "\"" + (raw ? " -r" : "") + " 2>/dev/null";
-    std::string text;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, got);
-        pclose(pipe);
-    }
+    const std::string text = TestSupport::commandOutput(command);
     Reading r;
     // The summary lines read "Vertices:   600", "Minimum point      (-4.2 -4.2 -4.2)"; the
     // named materials "    'rgb_73DDDD' (prop) ...".

@@ -1,6 +1,7 @@
 // The choreography against the show's published numbers and, for the cameras, against the eye
 // position and viewing direction each shot is meant to have, worked out independently in double.
 
+#include "command.h"
 #include "choreography.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +19,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#endif
 
 namespace {
 
@@ -299,13 +296,9 @@ TEST(choreographyDump, PrintsOneLinePerTime)
     std::string command = CHOREOGRAPHY_DUMP;
     for (const char* t : times)
         command += std::string(" ") + t;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    ASSERT_EQ(pclose(pipe), 0);
+    int status = -1;
+    const std::string output = TestSupport::commandOutput(command, &status);
+    ASSERT_EQ(status, 0);
 
     std::istringstream lines(output);
     std::size_t lineCount = 0;

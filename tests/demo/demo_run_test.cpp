@@ -87,19 +87,9 @@ TEST(DemoRunTest, SignalsEndTheShowWithTheirShellStatus)
 // time, with status 0.
 TEST(DemoRunTest, TheShowEndsOnTimeWhenTheAudioServerDies)
 {
-    const std::string socket = "/tmp/demo-run-test-pulse-" + std::to_string(getpid()) + ".socket";
-    DemoProcess server(demoBinary, {},
-                       {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
-                        "--use-pid-file=false", "-L", "module-null-sink sink_name=dying rate=44100 channels=2", "-L",
-                        "module-native-protocol-unix auth-anonymous=1 socket=" + socket});
-    const std::string pulse = "PULSE_SERVER=unix:" + socket;
-    bool ready = false;
-    for (int i = 0; i < 200 && !ready; ++i) {
-        ready = std::system(("env " + pulse + " pactl info >/dev/null 2>&1").c_str()) == 0;
-        if (!ready)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_TRUE(ready) << "could not start pulseaudio";
+    PrivateAudioServer server;
+    ASSERT_TRUE(server.ready) << "could not start pulseaudio";
+    const std::string pulse = "PULSE_SERVER=" + server.address;
 
     XvfbServer screen(640, 360);
     ASSERT_FALSE(screen.display.empty());
@@ -113,7 +103,6 @@ TEST(DemoRunTest, TheShowEndsOnTimeWhenTheAudioServerDies)
     ASSERT_TRUE(exit.exited) << "the show did not end after its audio server died";
     EXPECT_EQ(exit.status, 0) << exit.err;
     EXPECT_LT(now() - killed, 4.4 + 3.0) << "the show ended late";
-    std::remove(socket.c_str());
 }
 
 } // namespace

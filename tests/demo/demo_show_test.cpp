@@ -96,7 +96,7 @@ TEST(DemoShowTest, TheWholeShowOnA5By4ScreenEndsByItselfWithSound)
     const std::string recording = shotDir + "/show-sound.raw";
     std::remove(recording.c_str());
     // The recorder is this test's own child, stopped by its process id.
-    DemoProcess recorder(demoBinary, {}, {"parec", "--device=@DEFAULT_MONITOR@", "--latency-msec=50", "--format=s16le",
+    DemoProcess recorder({"parec", "--device=@DEFAULT_MONITOR@", "--latency-msec=50", "--format=s16le",
                                           "--rate=44100", "--channels=2", "--raw", recording});
 
     DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display});

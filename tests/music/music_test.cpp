@@ -1,6 +1,7 @@
 // Music against a real PulseAudio server (the null sink of scripts/services.sh): MP3 files made
 // with sox and lame are played, the sink's monitor is recorded with parec, and the recording is
 // analysed for the tones that went in.
+#include "demo_process.h"
 #include "music.h"
 #include "music_decoder.h"
 
@@ -63,9 +64,8 @@ Recording playAndRecord(const std::string& path, double seconds, float startSeco
 {
     const std::string raw = workDir + "/recording.raw";
     std::remove(raw.c_str());
-    const std::string parec = "timeout " + std::to_string(seconds + 4.0) +
-        " parec --device=@DEFAULT_MONITOR@ --latency-msec=20 --format=float32le --rate=44100 --channels=2 --raw " + raw + " &";
-    run(parec);
+    DemoTest::DemoProcess recorder({"parec", "--device=@DEFAULT_MONITOR@", "--latency-msec=20", "--format=float32le",
+                                    "--rate=44100", "--channels=2", "--raw", raw});
     // The monitor streams silence from the start, so a growing file means parec is recording.
     for (int i = 0; i < 100 && fileSize(raw) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -74,11 +74,10 @@ Recording playAndRecord(const std::string& path, double seconds, float startSeco
         EXPECT_TRUE(music.isPlaying());
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
-    // Wait for parec to end by its timeout.
-    for (long previous = -1; fileSize(raw) != previous;) {
-        previous = fileSize(raw);
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    }
+    // The tail of the sound is still on its way through the server.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    recorder.signal(SIGTERM);
+    recorder.wait(10.0);
 
     Recording recording;
     std::ifstream in(raw, std::ios::binary);
@@ -204,55 +203,21 @@ long residentKiB()
     return -1;
 }
 
-// A PulseAudio server of the test's own, with a null sink, reached through PULSE_SERVER while it
-// lives. Stopped by its process id.
-class PrivateAudioServer {
+// A private PulseAudio server that this process's own clients reach while it lives.
+class PrivateAudioServer : public DemoTest::PrivateAudioServer {
 public:
     PrivateAudioServer()
+        : saved(std::getenv("PULSE_SERVER") != nullptr ? std::getenv("PULSE_SERVER") : "")
     {
-        const std::string socket = std::filesystem::current_path().string() + "/" + workDir + "/pulse-" +
-            std::to_string(getpid()) + ".socket";
-        const std::string log = workDir + "/pulse-" + std::to_string(getpid()) + ".log";
-        std::remove(socket.c_str());
-        pid = fork();
-        if (pid == 0) {
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            const std::string protocol = "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
-            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                   "--system=false", "--use-pid-file=false", "-L",
-                   "module-null-sink sink_name=private_null rate=44100 channels=2", "-L", protocol.c_str(),
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        saved = std::getenv("PULSE_SERVER");
-        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-        for (int i = 0; i < 200 && !ready; ++i) {
-            ready = run("pactl info >/dev/null 2>&1");
-            if (!ready)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        setenv("PULSE_SERVER", address.c_str(), 1);
     }
     ~PrivateAudioServer()
     {
         stop(SIGKILL);
         setenv("PULSE_SERVER", saved.c_str(), 1);
     }
-    void signal(int number) const { kill(pid, number); }
-    void stop(int number)
-    {
-        if (pid <= 0)
-            return;
-        kill(pid, number);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-
-    bool ready = false;
 
 private:
-    pid_t pid = -1;
     std::string saved;
 };
 

@@ -3,16 +3,13 @@
 // Reads an audio file's integrated loudness and true peak with ffmpeg's EBU R128 meter:
 // the independent reference both for the built track and for the synth's own meter.
 
+#include "command.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#endif
 
 struct LoudnessSummary {
     double integratedLufs = NAN;
@@ -25,15 +22,7 @@ inline LoudnessSummary measureWithFfmpeg(const std::string& path)
 {
     std::string command = std::string("\"") + FFMPEG_EXECUTABLE + "\" -nostats -hide_banner -i \"" + path +
                           "\" -filter_complex ebur128=peak=true -f null - 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
-    std::string output;
-    char buffer[4096];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, count);
-    pclose(pipe);
+    const std::string output = TestSupport::commandOutput(command);
 
     size_t summary = output.rfind("Summary:");
     if (summary == std::string::npos)

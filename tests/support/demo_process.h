@@ -1,11 +1,15 @@
 #pragma once
 
-// Linux helpers for driving the real demo binary in tests: a private Xvfb screen of a chosen
-// size, the demo as a child process, and the X requests a user would make (Escape, closing the
-// window, a screenshot).
+// Linux helpers for the tests that run programs: a private Xvfb screen of a chosen size, the demo
+// (or any program) as a child process that the test stops by its process id, and the X requests a
+// user would make (Escape, closing the window, a screenshot).
+
+#include "command.h"
 
 #include <sys/types.h>
 
+#include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +43,8 @@ public:
     // Runs `launcher` with `arguments` instead, still in the binary's directory (for tracers).
     DemoProcess(const std::string& binary, const std::vector<std::string>& environment,
                 const std::vector<std::string>& launcher);
+    // Any program, found on PATH, in the test's own working directory.
+    explicit DemoProcess(const std::vector<std::string>& arguments);
     ~DemoProcess();
     DemoProcess(const DemoProcess&) = delete;
     DemoProcess& operator=(const DemoProcess&) = delete;
@@ -52,6 +58,27 @@ private:
     pid_t pid = -1;
     std::string outPath;
     std::string errPath;
+};
+
+// A PulseAudio server of the test's own with one null sink, on a private socket, stopped by its
+// process id. Clients reach it through PULSE_SERVER=address.
+class PrivateAudioServer {
+public:
+    PrivateAudioServer();
+    ~PrivateAudioServer() { stop(SIGKILL); }
+    PrivateAudioServer(const PrivateAudioServer&) = delete;
+    PrivateAudioServer& operator=(const PrivateAudioServer&) = delete;
+
+    void signal(int number) const;
+    // Sends `number` and waits for the server to end.
+    void stop(int number);
+
+    std::string socket;
+    std::string address; // "unix:" + socket
+    bool ready = false;  // it answered within 10 s
+
+private:
+    std::unique_ptr<DemoProcess> server;
 };
 
 // Seconds of wall-clock time since some fixed point, for waiting loops.
@@ -85,7 +112,6 @@ Image screenshot(const std::string& display, const std::string& pngPath);
 // Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
 Image readImage(const std::string& path);
 
-// Runs a shell command of the test's own making; its standard output, and its exit status.
-std::string commandOutput(const std::string& command, int* status = nullptr);
+using TestSupport::commandOutput;
 
 } // namespace DemoTest

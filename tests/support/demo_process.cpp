@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -59,6 +60,41 @@ Window findNamed(Display* display, Window window, const std::string& title)
 }
 
 } // namespace
+
+PrivateAudioServer::PrivateAudioServer()
+    : socket((std::filesystem::temp_directory_path() / ("demo-test-pulse-" + std::to_string(getpid()) + "-" +
+                                                          std::to_string(static_cast<long>(now() * 1e6)) + ".socket"))
+                 .string())
+    , address("unix:" + socket)
+{
+    std::remove(socket.c_str());
+    server = std::make_unique<DemoProcess>(std::vector<std::string>{
+        "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
+        "--use-pid-file=false", "-L", "module-null-sink sink_name=private_null rate=44100 channels=2", "-L",
+        "module-native-protocol-unix auth-anonymous=1 socket=" + socket});
+    const std::string probe = "env PULSE_SERVER=" + address + " pactl info >/dev/null 2>&1";
+    for (int i = 0; i < 200 && !ready; ++i) {
+        ready = std::system(probe.c_str()) == 0;
+        if (!ready)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void PrivateAudioServer::signal(int number) const
+{
+    if (server)
+        server->signal(number);
+}
+
+void PrivateAudioServer::stop(int number)
+{
+    if (!server)
+        return;
+    server->signal(number);
+    server->wait(10.0);
+    server.reset();
+    std::remove(socket.c_str());
+}
 
 double now()
 {
@@ -152,6 +188,11 @@ DemoProcess::DemoProcess(const std::string& binary, const std::vector<std::strin
     }
     close(outFd);
     close(errFd);
+}
+
+DemoProcess::DemoProcess(const std::vector<std::string>& arguments)
+    : DemoProcess(std::filesystem::current_path().string() + "/.", {}, arguments)
+{
 }
 
 DemoProcess::~DemoProcess()
@@ -312,23 +353,5 @@ Image screenshot(const std::string& display, const std::string& pngPath)
     return readImage(pngPath);
 }
 
-std::string commandOutput(const std::string& command, int* status)
-{
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        if (status != nullptr)
-            *status = -1;
-        return output;
-    }
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, got);
-    const int result = pclose(pipe);
-    if (status != nullptr)
-        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return output;
-}
 
 } // namespace DemoTest
