@@ -51,6 +51,18 @@ bool canWriteIn(const std::string& folder)
     return true;
 }
 
+// Renames a finished file onto its target; on failure removes it and says why.
+bool moveIntoPlace(const std::string& partial, const std::string& target)
+{
+    std::error_code error;
+    std::filesystem::rename(partial, target, error);
+    if (!error)
+        return true;
+    removeQuietly(partial);
+    std::fprintf(stderr, "demo: could not write \"%s\": %s\n", target.c_str(), error.message().c_str());
+    return false;
+}
+
 // Two pixel-buffer objects used in turn: reading frame n back into one overlaps drawing frame
 // n + 1, and frame n is mapped only after that.
 class FrameReader {
@@ -125,6 +137,11 @@ int writeStill(OffscreenShow& show, const Options& options)
     const FrameReader reader(show.canvas);
     reader.read(0);
     const auto* rgba = static_cast<const unsigned char*>(reader.map(0));
+    if (rgba == nullptr) {
+        reader.unmap();
+        std::fprintf(stderr, "demo: could not read the picture back from OpenGL\n");
+        return failed;
+    }
     const unsigned width = show.canvas.width, height = show.canvas.height;
     std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
     for (unsigned y = 0; y < height; ++y) {
@@ -142,14 +159,7 @@ int writeStill(OffscreenShow& show, const Options& options)
         std::fprintf(stderr, "demo: could not write \"%s\"\n", options.outputFile.c_str());
         return failed;
     }
-    std::error_code error;
-    std::filesystem::rename(partial, options.outputFile, error);
-    if (error) {
-        removeQuietly(partial);
-        std::fprintf(stderr, "demo: could not write \"%s\": %s\n", options.outputFile.c_str(), error.message().c_str());
-        return failed;
-    }
-    return 0;
+    return moveIntoPlace(partial, options.outputFile) ? 0 : failed;
 }
 
 // Standard error shows how far the capture is: redrawn in place on a terminal, otherwise one
@@ -279,16 +289,8 @@ int capture(OffscreenShow& show, const Options& options, const std::string& ffmp
         return failed;
     }
     removeQuietly(log);
-    if (!images) {
-        std::error_code error;
-        std::filesystem::rename(partial, options.outputFile, error);
-        if (error) {
-            removeQuietly(partial);
-            std::fprintf(stderr, "demo: could not write \"%s\": %s\n", options.outputFile.c_str(),
-                         error.message().c_str());
-            return failed;
-        }
-    }
+    if (!images && !moveIntoPlace(partial, options.outputFile))
+        return failed;
     std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames,
                  frames / progress.seconds(), options.outputFile.c_str());
     return 0;
