@@ -1,5 +1,7 @@
 #include "polytope_checks.h"
 
+#include <polytope_mesh.h>
+
 #include <glm/geometric.hpp>
 
 #include <algorithm>
@@ -47,31 +49,14 @@ Solid unpack(const polytope& description)
 {
     Solid solid;
     int highest = -1;
-    std::vector<int> face;
-    for (std::uint64_t i = 0; i < description.count; ++i) {
-        const int index = description.indices[i];
-        if (index == -1) {
-            solid.faces.push_back(face);
-            face.clear();
-        } else {
-            face.push_back(index);
-            highest = std::max(highest, index);
-        }
-    }
+    Assets::forEachFace(description, [&](const std::int16_t* corners, std::uint32_t count, std::uint32_t rgb) {
+        solid.faces.emplace_back(corners, corners + count);
+        solid.faceColours.push_back(rgb);
+        for (std::uint32_t i = 0; i < count; ++i)
+            highest = std::max<int>(highest, corners[i]);
+    });
     for (int i = 0; i <= highest; ++i)
         solid.points.push_back({description.points[i][0], description.points[i][1], description.points[i][2]});
-
-    const colour_run* run = description.colours;
-    int left = run->faces;
-    for (size_t f = 0; f < solid.faces.size(); ++f) {
-        solid.faceColours.push_back(run->rgb);
-        if (--left == 0) {
-            ++run;
-            if (run->faces == 0)
-                run = description.colours;
-            left = run->faces;
-        }
-    }
     return solid;
 }
 

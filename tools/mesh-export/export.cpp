@@ -42,24 +42,9 @@ struct Face {
 std::vector<Face> facesOf(const polytope& description)
 {
     std::vector<Face> faces;
-    const colour_run* run = description.colours;
-    int left = run->faces;
-    Face face{{}, run->rgb};
-    for (std::uint64_t i = 0; i < description.count; ++i) {
-        if (description.indices[i] != -1) {
-            face.points.push_back(description.indices[i]);
-            continue;
-        }
-        face.rgb = run->rgb;
-        faces.push_back(face);
-        face.points.clear();
-        if (--left == 0) {
-            ++run;
-            if (run->faces == 0)
-                run = description.colours;
-            left = run->faces;
-        }
-    }
+    Assets::forEachFace(description, [&](const std::int16_t* corners, std::uint32_t count, std::uint32_t rgb) {
+        faces.push_back({std::vector<int>(corners, corners + count), rgb});
+    });
     return faces;
 }
 
