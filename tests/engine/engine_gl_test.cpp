@@ -5,6 +5,7 @@
 #include "part.h"
 #include "render_target.h"
 #include "shader.h"
+#include "vertex_attributes.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <gtest/gtest.h>
@@ -46,9 +47,7 @@ struct CountingVertex {
     static void initAttributes(Kest::ShaderProgram& program)
     {
         ++calls;
-        const GLint location = program.getAttribLocation("position");
-        glEnableVertexAttribArray(static_cast<GLuint>(location));
-        glVertexAttribPointer(static_cast<GLuint>(location), 2, GL_FLOAT, GL_FALSE, sizeof(CountingVertex), nullptr);
+        Assets::enableFloatAttribute(program, "position", 2, sizeof(CountingVertex), 0);
     }
 };
 template <int Kind>

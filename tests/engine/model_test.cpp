@@ -3,6 +3,7 @@
 // draw order.
 #include "gl_context.h"
 #include "model.h"
+#include "vertex_attributes.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <gtest/gtest.h>
@@ -15,9 +16,7 @@ struct OriginVertex {
     float position[3];
     static void initAttributes(Kest::ShaderProgram& program)
     {
-        const GLint location = program.getAttribLocation("position");
-        glEnableVertexAttribArray(static_cast<GLuint>(location));
-        glVertexAttribPointer(static_cast<GLuint>(location), 3, GL_FLOAT, GL_FALSE, sizeof(OriginVertex), nullptr);
+        Assets::enableFloatAttribute(program, "position", 3, sizeof(OriginVertex), 0);
     }
 };
 

@@ -177,12 +177,7 @@ protected:
         glUniform1f(program.getUniformLocation("scale"), scale);
         quad.drawImpl(input);
         glDisable(GL_SCISSOR_TEST);
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
-        auto raw = KestTest::readPixels(x0, y0, w, h);
-        std::vector<glm::vec4> pixels(static_cast<size_t>(w) * h);
-        for (size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = glm::vec4(raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], raw[4 * i + 3]);
-        return pixels;
+        return target.read(x0, y0, w, h);
     }
 };
 

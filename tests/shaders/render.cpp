@@ -2,6 +2,8 @@
 
 #include "gl_context.h"
 
+#include <vertex_attributes.h>
+
 #include <cmath>
 #include <cstddef>
 #include <iostream>
@@ -9,46 +11,32 @@
 
 namespace ShaderTest {
 
-FloatTarget::FloatTarget(int width_, int height_, bool withDepth)
-    : width(width_)
-    , height(height_)
+FloatTarget::FloatTarget(int width, int height, bool withDepth)
+    : target(static_cast<unsigned>(width), static_cast<unsigned>(height),
+             GL_COLOR_BUFFER_BIT | (withDepth ? GL_DEPTH_BUFFER_BIT : 0))
+    , colour(makeFloatTexture(width, height, {}, GL_NEAREST))
 {
-    glGenTextures(1, &colour);
-    glBindTexture(GL_TEXTURE_2D, colour);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
-    if (withDepth) {
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    }
-}
-
-FloatTarget::~FloatTarget()
-{
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteRenderbuffers(1, &depth);
-    glDeleteTextures(1, &colour);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour.id, 0);
 }
 
 void FloatTarget::bindAndClear(const glm::vec4& clearColour) const
 {
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, width, height);
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    target.bind();
     glClearColor(clearColour.r, clearColour.g, clearColour.b, clearColour.a);
     glClearDepth(1.0);
-    glClear(GL_COLOR_BUFFER_BIT | (depth != 0 ? GL_DEPTH_BUFFER_BIT : 0));
+    glClear(target.buffers);
 }
 
 std::vector<glm::vec4> FloatTarget::read() const
 {
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    auto raw = KestTest::readPixels(0, 0, width, height);
+    return read(0, 0, static_cast<int>(target.width), static_cast<int>(target.height));
+}
+
+std::vector<glm::vec4> FloatTarget::read(int x, int y, int width, int height) const
+{
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+    auto raw = KestTest::readPixels(x, y, width, height);
     std::vector<glm::vec4> pixels(static_cast<size_t>(width) * height);
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = glm::vec4(raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], raw[4 * i + 3]);
@@ -62,7 +50,8 @@ Kest::Texture makeFloatTexture(int width, int height, const std::vector<glm::vec
     glGenTextures(1, &texture.id);
     glBindTexture(GL_TEXTURE_2D, texture.id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, texels.data());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT,
+                 texels.empty() ? nullptr : texels.data());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -81,31 +70,16 @@ glm::vec2 pixelClipPosition(int x, int y, int width, int height)
     return 2.0f * pixelTexCoords(x, y, width, height) - 1.0f;
 }
 
-namespace {
-
-void floatAttribute(Kest::ShaderProgram& program, const char* name, GLint size, GLsizei stride,
-                    size_t offset)
-{
-    GLint location = program.getAttribLocation(name);
-    if (location < 0)
-        return;
-    glEnableVertexAttribArray(static_cast<GLuint>(location));
-    glVertexAttribPointer(static_cast<GLuint>(location), size, GL_FLOAT, GL_FALSE, stride,
-                          reinterpret_cast<const void*>(offset));
-}
-
-} // namespace
-
 void Position2Vertex::initAttributes(Kest::ShaderProgram& program)
 {
-    floatAttribute(program, "position", 2, sizeof(Position2Vertex), 0);
+    Assets::enableFloatAttribute(program, "position", 2, sizeof(Position2Vertex), 0);
 }
 
 void GlitterVertex::initAttributes(Kest::ShaderProgram& program)
 {
-    floatAttribute(program, "position", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, position));
-    floatAttribute(program, "normal", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, normal));
-    floatAttribute(program, "colour", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, colour));
+    Assets::enableFloatAttribute(program, "position", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, position));
+    Assets::enableFloatAttribute(program, "normal", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, normal));
+    Assets::enableFloatAttribute(program, "colour", 3, sizeof(GlitterVertex), offsetof(GlitterVertex, colour));
 }
 
 void fillQuad(Kest::Part& part, float low, float high)

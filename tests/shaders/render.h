@@ -4,6 +4,7 @@
 
 #include "gl_context.h"
 #include "part.h"
+#include "render_target.h"
 #include "shader.h"
 
 #include <GL/glew.h>
@@ -19,24 +20,20 @@ namespace ShaderTest {
 // The base fixture of the shader suites: a real GL context.
 using GLFixture = KestTest::GLTest;
 
-// An RGBA32F colour buffer (with an optional depth buffer) in a framebuffer of its own.
+// An RGBA32F colour buffer (with an optional depth buffer) on the engine's own render target,
+// so that references compare against full float precision rather than the show's RGBA16F.
 class FloatTarget {
 public:
-    int width;
-    int height;
-    GLuint framebuffer = 0;
-    GLuint colour = 0;
-    GLuint depth = 0;
+    Kest::RenderTarget target;
+    Kest::Texture colour;
 
     FloatTarget(int width, int height, bool withDepth = false);
-    ~FloatTarget();
-    FloatTarget(const FloatTarget&) = delete;
-    FloatTarget& operator=(const FloatTarget&) = delete;
 
     // Binds for drawing and reading, sets the viewport and clears colour and depth.
     void bindAndClear(const glm::vec4& clearColour = glm::vec4(0.0f)) const;
-    // Row-major from the bottom row, as GL reads them.
+    // Row-major from the bottom row, as GL reads them; the whole target or a rectangle of it.
     std::vector<glm::vec4> read() const;
+    std::vector<glm::vec4> read(int x, int y, int width, int height) const;
 };
 
 // An RGBA32F texture with the given texels (bottom row first).
