@@ -183,25 +183,19 @@ double secondsTaken(const std::function<void()>& work, double limit)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int threadCount()
+// A number field of /proc/self/status ("Threads:", "VmRSS:" in KiB), or -1.
+long statusField(const std::string& name)
 {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("Threads:", 0) == 0)
-            return std::stoi(line.substr(8));
+        if (line.rfind(name, 0) == 0)
+            return std::stol(line.substr(name.size()));
     return -1;
 }
 
-long residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
+int threadCount() { return static_cast<int>(statusField("Threads:")); }
+long residentKiB() { return statusField("VmRSS:"); }
 
 // A private PulseAudio server that this process's own clients reach while it lives.
 class PrivateAudioServer : public DemoTest::PrivateAudioServer {

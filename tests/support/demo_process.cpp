@@ -256,27 +256,39 @@ bool waitForWindow(const std::string& displayName, const std::string& title, dou
     return found;
 }
 
-WindowSize windowSize(const std::string& displayName, const std::string& title)
-{
-    WindowSize size;
-    Display* display = XOpenDisplay(displayName.c_str());
-    if (display == nullptr)
-        return size;
-    const Window window = findNamed(display, DefaultRootWindow(display), title);
-    XWindowAttributes attributes;
-    if (window != 0 && XGetWindowAttributes(display, window, &attributes))
-        size = {attributes.width, attributes.height};
-    XCloseDisplay(display);
-    return size;
-}
+namespace {
 
-bool requestClose(const std::string& displayName, const std::string& title)
+// Runs use(display, window) on a connection of its own when a window has the title; says
+// whether one had.
+template <typename Use>
+bool onNamedWindow(const std::string& displayName, const std::string& title, Use use)
 {
     Display* display = XOpenDisplay(displayName.c_str());
     if (display == nullptr)
         return false;
     const Window window = findNamed(display, DefaultRootWindow(display), title);
-    if (window != 0) {
+    if (window != 0)
+        use(display, window);
+    XCloseDisplay(display);
+    return window != 0;
+}
+
+} // namespace
+
+WindowSize windowSize(const std::string& displayName, const std::string& title)
+{
+    WindowSize size;
+    onNamedWindow(displayName, title, [&](Display* display, Window window) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, window, &attributes))
+            size = {attributes.width, attributes.height};
+    });
+    return size;
+}
+
+bool requestClose(const std::string& displayName, const std::string& title)
+{
+    return onNamedWindow(displayName, title, [](Display* display, Window window) {
         XEvent event{};
         event.xclient.type = ClientMessage;
         event.xclient.window = window;
@@ -286,24 +298,16 @@ bool requestClose(const std::string& displayName, const std::string& title)
         event.xclient.data.l[1] = CurrentTime;
         XSendEvent(display, window, False, NoEventMask, &event);
         XFlush(display);
-    }
-    XCloseDisplay(display);
-    return window != 0;
+    });
 }
 
 bool focusWindow(const std::string& displayName, const std::string& title)
 {
-    Display* display = XOpenDisplay(displayName.c_str());
-    if (display == nullptr)
-        return false;
-    const Window window = findNamed(display, DefaultRootWindow(display), title);
-    if (window != 0) {
+    return onNamedWindow(displayName, title, [](Display* display, Window window) {
         XRaiseWindow(display, window);
         XSetInputFocus(display, window, RevertToParent, CurrentTime);
         XSync(display, False);
-    }
-    XCloseDisplay(display);
-    return window != 0;
+    });
 }
 
 bool setKey(const std::string& displayName, const char* keysymName, bool pressed)
