@@ -487,4 +487,20 @@ ShaderProgram createGroundShader()
     return program;
 }
 
+std::vector<ShaderSource> shaderSources()
+{
+    return {
+        {"full-screen vertex", fullScreenVertexSource},
+        {"hdr fragment", hdrFragmentSource},
+        {"blur fragment", blurFragmentSource},
+        {"sky vertex", skyVertexSource},
+        {"sky fragment", skyFragmentSource},
+        {"glitter vertex", glitterVertexSource},
+        {"glitter fragment", glitterFragmentSource},
+        {"ground vertex", groundVertexSource},
+        {"ground geometry", groundGeometrySource},
+        {"ground fragment", groundFragmentSource},
+    };
+}
+
 } // namespace Kest

@@ -2,6 +2,8 @@
 
 #include "shader.h"
 
+#include <vector>
+
 namespace Kest {
 
 // Builders of the demo's five GLSL programs. Each compiles its constant source text, links
@@ -18,5 +20,13 @@ ShaderProgram createBlurShader();
 ShaderProgram createGlitterShader();
 // The terrain: height field, wave front, flat facets and the timed grid.
 ShaderProgram createGroundShader();
+
+// One stage's GLSL text exactly as its builder hands it to GL.
+struct ShaderSource {
+    const char* stage; // program and stage, e.g. "ground geometry"
+    const char* text;  // a string literal: valid for the whole run
+};
+// The text of all ten stages; hdr and blur share the full-screen vertex stage.
+std::vector<ShaderSource> shaderSources();
 
 } // namespace Kest

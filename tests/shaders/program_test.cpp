@@ -1,12 +1,16 @@
 // The builders on a real driver: every stage compiles and links without a single line of
 // log (the engine prints every log, so a warning would show), the builders leave no shader
 // object behind, bind the fragment output and cache the uniform locations the engine writes.
+// The stage texts are, byte for byte, the ones those checks and the pixel tests were written
+// against.
 
 #include "render.h"
 #include "shaders.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -118,6 +122,37 @@ TEST_F(BuiltProgramTest, PostProcessingUniformsAreTheOnesTheFramePassesLookUp)
     const float expected[5] = {0.227027f, 0.1945946f, 0.1216216f, 0.054054f, 0.016216f};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(weights[i], expected[i]) << i;
+}
+
+// FNV-1a, 64 bits: a fixed fingerprint of a text.
+std::uint64_t fingerprint(const char* text)
+{
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char* c = text; *c != '\0'; ++c) {
+        hash ^= static_cast<unsigned char>(*c);
+        hash *= 0x100000001b3u;
+    }
+    return hash;
+}
+
+TEST(ShaderSourceTest, EveryStageHandsGlTheTextItAlwaysHad)
+{
+    const std::map<std::string, std::uint64_t> expected = {
+        {"full-screen vertex", 0x7966c700d23767ffu},
+        {"hdr fragment", 0xbfe5dd0579db39ebu},
+        {"blur fragment", 0x332a3738ea8de3a6u},
+        {"sky vertex", 0x6fa35a2e4eae0797u},
+        {"sky fragment", 0x400a205ff722f4cau},
+        {"glitter vertex", 0xe6fa30903ecaf0d4u},
+        {"glitter fragment", 0xc6435995d1045f61u},
+        {"ground vertex", 0x839d540dc0e7f181u},
+        {"ground geometry", 0x85145d284dffe011u},
+        {"ground fragment", 0x6af9f404a1e684ecu},
+    };
+    std::map<std::string, std::uint64_t> actual;
+    for (const Kest::ShaderSource& source : Kest::shaderSources())
+        actual[source.stage] = fingerprint(source.text);
+    EXPECT_EQ(actual, expected);
 }
 
 } // namespace
