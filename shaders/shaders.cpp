@@ -5,6 +5,76 @@ namespace Kest {
 namespace {
 
 // ---------------------------------------------------------------------------------------
+// GLSL that more than one stage uses, held once. The pieces are macros so that every stage
+// stays a single string literal, joined by the compiler.
+
+// Direction towards the light, shared by the sky, the glitter and the ground.
+#define GLSL_LIGHT_DIRECTION "normalize(vec3(0.0, 2.0, 5.0))"
+
+// The matrices of the scene programs' vertex stages, as the engine caches them.
+#define GLSL_SCENE_MATRICES \
+    "uniform mat4 transform;\n" \
+    "uniform mat4 camera;\n" \
+    "uniform mat4 projection;\n"
+
+// Quintic fade of the lattice noises: 6w^5 - 15w^4 + 10w^3.
+#define GLSL_QUINTIC_FADE "w * w * w * (w * (w * 6.0 - 15.0) + 10.0)"
+
+// Hash of a lattice index; the sky and the glitter each give their own constant K.
+#define GLSL_HASH1(K) \
+    "float hash1(float n)\n" \
+    "{\n" \
+    "    return fract(n * " K " * fract(n * 0.3183099));\n" \
+    "}\n"
+
+// The cell of the 3D lattice around x: corner p, fraction w and faded weights u.
+#define GLSL_LATTICE_CELL \
+    "    vec3 p = floor(x);\n" \
+    "    vec3 w = fract(x);\n" \
+    "    vec3 u = " GLSL_QUINTIC_FADE ";\n"
+
+// The hashed values a to h at the cell's eight corners.
+#define GLSL_LATTICE_CORNERS \
+    "    float n = p.x + 317.0 * p.y + 157.0 * p.z;\n" \
+    "    float a = hash1(n + 0.0);\n" \
+    "    float b = hash1(n + 1.0);\n" \
+    "    float c = hash1(n + 317.0);\n" \
+    "    float d = hash1(n + 318.0);\n" \
+    "    float e = hash1(n + 157.0);\n" \
+    "    float f = hash1(n + 158.0);\n" \
+    "    float g = hash1(n + 474.0);\n" \
+    "    float h = hash1(n + 475.0);\n"
+
+// Coefficients of the trilinear blend of the corner values (k0 is a itself).
+#define GLSL_BLEND_COEFFICIENTS \
+    "    float k1 = b - a;\n" \
+    "    float k2 = c - a;\n" \
+    "    float k3 = e - a;\n" \
+    "    float k4 = a - b - c + d;\n" \
+    "    float k5 = a - c - e + g;\n" \
+    "    float k6 = a - b - e + f;\n" \
+    "    float k7 = -a + b + c - d + e - f - g + h;\n"
+
+// The glitter's vertex-to-fragment block; each side adds its own instance name.
+#define GLSL_VS_OUT_BLOCK \
+    "VS_OUT {\n" \
+    "    vec3 Normal;\n" \
+    "    vec3 Colour;\n" \
+    "    vec3 LPos;\n" \
+    "    vec3 VPos;\n" \
+    "}"
+
+// The ground's geometry-to-fragment block; each side adds its own instance name.
+#define GLSL_GS_OUT_BLOCK \
+    "GS_OUT {\n" \
+    "    vec3 vPos;\n" \
+    "    vec2 gPos;\n" \
+    "    vec3 uv;\n" \
+    "    vec3 normal;\n" \
+    "    vec3 dcol;\n" \
+    "}"
+
+// ---------------------------------------------------------------------------------------
 // Post-processing: both programs draw a quad over the unit square.
 
 const char* const fullScreenVertexSource = R"(#version 330
@@ -98,37 +168,16 @@ const mat3 m3 = mat3( 0.00,  0.80,  0.60,
                      -0.80,  0.36, -0.48,
                      -0.60, -0.48,  0.64);
 
-float hash1(float n)
-{
-    return fract(n * 19.17 * fract(n * 0.3183099));
-}
-
+)" GLSL_HASH1("19.17") R"(
 // Value noise on the integer lattice with quintic fade, in [-1, 1].
 float noise(vec3 x)
 {
-    vec3 p = floor(x);
-    vec3 w = fract(x);
-    vec3 u = w * w * w * (w * (w * 6.0 - 15.0) + 10.0);
-
-    float n = p.x + 317.0 * p.y + 157.0 * p.z;
-    float a = hash1(n + 0.0);
-    float b = hash1(n + 1.0);
-    float c = hash1(n + 317.0);
-    float d = hash1(n + 318.0);
-    float e = hash1(n + 157.0);
-    float f = hash1(n + 158.0);
-    float g = hash1(n + 474.0);
-    float h = hash1(n + 475.0);
-
-    float k0 = a;
-    float k1 = b - a;
-    float k2 = c - a;
-    float k3 = e - a;
-    float k4 = a - b - c + d;
-    float k5 = a - c - e + g;
-    float k6 = a - b - e + f;
-    float k7 = -a + b + c - d + e - f - g + h;
-
+)" GLSL_LATTICE_CELL
+"\n"
+GLSL_LATTICE_CORNERS
+"\n"
+"    float k0 = a;\n"
+GLSL_BLEND_COEFFICIENTS R"(
     return 2.0 * (k0 + k1 * u.x + k2 * u.y + k3 * u.z + k4 * u.x * u.y + k5 * u.y * u.z
                   + k6 * u.z * u.x + k7 * u.x * u.y * u.z) - 1.0;
 }
@@ -147,7 +196,7 @@ float fbmd(vec3 x)
 
 void main()
 {
-    vec3 lightPos1 = -normalize(vec3(0.0, 2.0, 5.0));
+    vec3 lightPos1 = -)" GLSL_LIGHT_DIRECTION R"(;
     vec3 ray = normalize(Ray);
     float stars = fbmd(120.0 * ray);
     float nebula = fbmd(5.0 * ray) + 0.5;
@@ -166,17 +215,9 @@ in vec3 position;
 in vec3 normal;
 in vec3 colour;
 
-out VS_OUT {
-    vec3 Normal;
-    vec3 Colour;
-    vec3 LPos;
-    vec3 VPos;
-} vs_out;
+out )" GLSL_VS_OUT_BLOCK R"( vs_out;
 
-uniform mat4 transform;
-uniform mat4 camera;
-uniform mat4 projection;
-
+)" GLSL_SCENE_MATRICES R"(
 void main()
 {
     // Deliberately no inverse transpose or normalisation: scaling weakens the glitter.
@@ -192,48 +233,22 @@ void main()
 )";
 
 const char* const glitterFragmentSource = R"(#version 330
-in VS_OUT {
-    vec3 Normal;
-    vec3 Colour;
-    vec3 LPos;
-    vec3 VPos;
-} fs_in;
+in )" GLSL_VS_OUT_BLOCK R"( fs_in;
 
 out vec4 outColour;
 
 uniform float time;
 
-float hash1(float n)
-{
-    return fract(n * 17.135 * fract(n * 0.3183099));
-}
-
+)" GLSL_HASH1("17.135") R"(
 // Analytic gradient of the lattice value noise.
 vec3 noised(vec3 x)
 {
-    vec3 p = floor(x);
-    vec3 w = fract(x);
-    vec3 u = w * w * w * (w * (w * 6.0 - 15.0) + 10.0);
-    vec3 du = 30.0 * w * w * (w * (w - 2.0) + 1.0);
-
-    float n = p.x + 317.0 * p.y + 157.0 * p.z;
-    float a = hash1(n + 0.0);
-    float b = hash1(n + 1.0);
-    float c = hash1(n + 317.0);
-    float d = hash1(n + 318.0);
-    float e = hash1(n + 157.0);
-    float f = hash1(n + 158.0);
-    float g = hash1(n + 474.0);
-    float h = hash1(n + 475.0);
-
-    float k1 = b - a;
-    float k2 = c - a;
-    float k3 = e - a;
-    float k4 = a - b - c + d;
-    float k5 = a - c - e + g;
-    float k6 = a - b - e + f;
-    float k7 = -a + b + c - d + e - f - g + h;
-
+)" GLSL_LATTICE_CELL
+"    vec3 du = 30.0 * w * w * (w * (w - 2.0) + 1.0);\n"
+"\n"
+GLSL_LATTICE_CORNERS
+"\n"
+GLSL_BLEND_COEFFICIENTS R"(
     return 2.0 * du * vec3(k1 + k4 * u.y + k6 * u.z + k7 * u.y * u.z,
                            k2 + k5 * u.z + k4 * u.x + k7 * u.z * u.x,
                            k3 + k6 * u.x + k5 * u.y + k7 * u.x * u.y);
@@ -241,7 +256,7 @@ vec3 noised(vec3 x)
 
 void main()
 {
-    vec3 lightPos1 = normalize(vec3(0.0, 2.0, 5.0));
+    vec3 lightPos1 = )" GLSL_LIGHT_DIRECTION R"(;
     vec3 lightCol1 = vec3(1.2, 1.2, 1.2);
     vec3 ambient = vec3(0.04, 0.02, 0.0);
 
@@ -270,11 +285,8 @@ const char* const groundVertexSource = R"(#version 330
 in vec2 position;
 out vec3 wPos;
 
-uniform mat4 transform;
-uniform mat4 camera;
-uniform mat4 projection;
-uniform float time;
-
+)" GLSL_SCENE_MATRICES
+"uniform float time;\n" R"(
 float hash1(vec2 p)
 {
     p = 50.0 * fract(p * 0.3183099);
@@ -286,7 +298,7 @@ float noised(vec2 x)
 {
     vec2 p = floor(x);
     vec2 w = x - p;
-    vec2 u = w * w * w * (w * (w * 6.0 - 15.0) + 10.0);
+    vec2 u = )" GLSL_QUINTIC_FADE R"(;
 
     float a = hash1(p + vec2(0.0, 0.0));
     float b = hash1(p + vec2(1.0, 0.0));
@@ -342,13 +354,7 @@ layout(triangle_strip, max_vertices = 3) out;
 
 in vec3 wPos[];
 
-out GS_OUT {
-    vec3 vPos;
-    vec2 gPos;
-    vec3 uv;
-    vec3 normal;
-    vec3 dcol;
-} gs_out;
+out )" GLSL_GS_OUT_BLOCK R"( gs_out;
 
 uniform mat4 camera;
 uniform float time;
@@ -379,13 +385,7 @@ void main()
 )";
 
 const char* const groundFragmentSource = R"(#version 330
-in GS_OUT {
-    vec3 vPos;
-    vec2 gPos;
-    vec3 uv;
-    vec3 normal;
-    vec3 dcol;
-} fs_in;
+in )" GLSL_GS_OUT_BLOCK R"( fs_in;
 
 out vec4 outColour;
 
@@ -393,7 +393,7 @@ uniform float time;
 
 void main()
 {
-    vec3 lightPos1 = normalize(vec3(0.0, 2.0, 5.0));
+    vec3 lightPos1 = )" GLSL_LIGHT_DIRECTION R"(;
     vec3 viewRay = normalize(fs_in.vPos);
     vec3 reflectRay = reflect(viewRay, fs_in.normal);
     float specular = pow(max(dot(lightPos1, reflectRay), 0.0), 20.0);
