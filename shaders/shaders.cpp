@@ -1,5 +1,7 @@
 #include "shaders.h"
 
+#include <optional>
+
 namespace Kest {
 
 namespace {
@@ -414,77 +416,68 @@ void main()
 }
 )";
 
-// The post-processing builders differ only in the fragment stage and its output name.
-ShaderProgram createFullScreenProgram(const char* fragmentSource, const char* outputName)
+// Which of the engine's uniform locations a program caches after linking.
+enum class CachedUniforms { none, transform, all };
+
+// Every builder's steps: compile vertex, geometry (where there is one) and fragment stage,
+// attach them in that order, bind the fragment output to colour number 0, link, cache the
+// locations. The shaders are locals: they go in reverse order once the program is built.
+ShaderProgram buildProgram(const char* vertexSource, const char* geometrySource,
+                           const char* fragmentSource, const char* outputName,
+                           CachedUniforms cached)
 {
-    Shader vertex(GL_VERTEX_SHADER, fullScreenVertexSource);
+    Shader vertex(GL_VERTEX_SHADER, vertexSource);
+    std::optional<Shader> geometry;
+    if (geometrySource != nullptr)
+        geometry.emplace(GL_GEOMETRY_SHADER, geometrySource);
     Shader fragment(GL_FRAGMENT_SHADER, fragmentSource);
     ShaderProgram program;
-    program.attachShader(vertex).attachShader(fragment);
+    program.attachShader(vertex);
+    if (geometry)
+        program.attachShader(*geometry);
+    program.attachShader(fragment);
     program.bindFragDataLocation(0, outputName);
     program.link();
+    if (cached != CachedUniforms::none)
+        program.transformLocation = program.getUniformLocation("transform");
+    if (cached == CachedUniforms::all) {
+        program.cameraLocation = program.getUniformLocation("camera");
+        program.projectionLocation = program.getUniformLocation("projection");
+        program.timeLocation = program.getUniformLocation("time");
+    }
     return program;
-}
-
-// Glitter and ground both cache all four engine uniforms, in this order.
-void cacheSceneUniforms(ShaderProgram& program)
-{
-    program.transformLocation = program.getUniformLocation("transform");
-    program.cameraLocation = program.getUniformLocation("camera");
-    program.projectionLocation = program.getUniformLocation("projection");
-    program.timeLocation = program.getUniformLocation("time");
 }
 
 } // namespace
 
-// Locals are destroyed in reverse order of construction, so the shaders go fragment first
-// (then geometry, then vertex), after the program has been linked and returned.
-
 ShaderProgram createSkyShader()
 {
-    Shader vertex(GL_VERTEX_SHADER, skyVertexSource);
-    Shader fragment(GL_FRAGMENT_SHADER, skyFragmentSource);
-    ShaderProgram program;
-    program.attachShader(vertex).attachShader(fragment);
-    program.bindFragDataLocation(0, "outColour");
-    program.link();
-    program.transformLocation = program.getUniformLocation("transform");
-    return program;
+    return buildProgram(skyVertexSource, nullptr, skyFragmentSource, "outColour",
+                        CachedUniforms::transform);
 }
 
 ShaderProgram createHdrShader()
 {
-    return createFullScreenProgram(hdrFragmentSource, "outColour");
+    return buildProgram(fullScreenVertexSource, nullptr, hdrFragmentSource, "outColour",
+                        CachedUniforms::none);
 }
 
 ShaderProgram createBlurShader()
 {
-    return createFullScreenProgram(blurFragmentSource, "FragColor");
+    return buildProgram(fullScreenVertexSource, nullptr, blurFragmentSource, "FragColor",
+                        CachedUniforms::none);
 }
 
 ShaderProgram createGlitterShader()
 {
-    Shader vertex(GL_VERTEX_SHADER, glitterVertexSource);
-    Shader fragment(GL_FRAGMENT_SHADER, glitterFragmentSource);
-    ShaderProgram program;
-    program.attachShader(vertex).attachShader(fragment);
-    program.bindFragDataLocation(0, "outColour");
-    program.link();
-    cacheSceneUniforms(program);
-    return program;
+    return buildProgram(glitterVertexSource, nullptr, glitterFragmentSource, "outColour",
+                        CachedUniforms::all);
 }
 
 ShaderProgram createGroundShader()
 {
-    Shader vertex(GL_VERTEX_SHADER, groundVertexSource);
-    Shader geometry(GL_GEOMETRY_SHADER, groundGeometrySource);
-    Shader fragment(GL_FRAGMENT_SHADER, groundFragmentSource);
-    ShaderProgram program;
-    program.attachShader(vertex).attachShader(geometry).attachShader(fragment);
-    program.bindFragDataLocation(0, "outColour");
-    program.link();
-    cacheSceneUniforms(program);
-    return program;
+    return buildProgram(groundVertexSource, groundGeometrySource, groundFragmentSource,
+                        "outColour", CachedUniforms::all);
 }
 
 std::vector<ShaderSource> shaderSources()
