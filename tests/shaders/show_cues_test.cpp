@@ -1,11 +1,10 @@
 // The show's cues, once: each falls on a segment boundary, and the GLSL literals that time the
 // shaders' effects say the same numbers as the header the C++ code uses.
 #include "show_cues.h"
+#include "shaders.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -32,11 +31,10 @@ std::vector<float> timesAfter(const std::string& text, const std::string& marker
 
 TEST(ShowCues, TheShadersTimeTheirEffectsByTheSameCues)
 {
-    std::ifstream file(SHADER_SOURCE);
-    ASSERT_TRUE(file) << SHADER_SOURCE;
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::vector<float> times = timesAfter(text.str(), "time - ");
+    std::vector<float> times;
+    for (const Kest::ShaderSource& source : Kest::shaderSources())
+        for (float time : timesAfter(source.text, "time - "))
+            times.push_back(time);
     // The polytopes' flash, the terrain's front (vertex and geometry stages) and the grid.
     const std::vector<float> expected = {ShowCues::riseTime, ShowCues::groundFrontStart, ShowCues::groundFrontStart,
                                          ShowCues::gridStart};
