@@ -2,7 +2,7 @@
 
 // Builders that fill a freshly constructed Kest::Part with static geometry and return it.
 
-#include <part.h>
+#include "engine/part.h"
 
 // Full-screen quads.
 Kest::Part& createSky(Kest::Part& part);        // clip space, -1 to 1

@@ -5,7 +5,7 @@
 
 #include "polytope.h"
 
-#include <part.h>
+#include "engine/part.h"
 
 #include <array>
 #include <string_view>

@@ -1,7 +1,7 @@
 #include "polytope_mesh.h"
 #include "vertex_attributes.h"
 
-#include <part.h>
+#include "engine/part.h"
 
 #include <cstdint>
 

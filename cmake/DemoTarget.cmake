@@ -17,3 +17,18 @@ function(demo_target_defaults target)
     endif()
   endif()
 endfunction()
+
+# demo_module_headers(target module [folder]): users of target include its headers as
+# "module/name.h" and reach no other folder's headers by that path. The path is a link in the
+# build tree, named after the module, to the folder (default: the calling CMakeLists.txt's).
+# Files of the module itself include each other by bare quoted name, found beside them.
+function(demo_module_headers target module)
+  set(folder ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARGC GREATER 2)
+    set(folder ${ARGV2})
+  endif()
+  set(root ${PROJECT_BINARY_DIR}/modules/${module})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${folder} ${root}/${module} SYMBOLIC)
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()

@@ -5,8 +5,8 @@
 #include "platform.h"
 #include "show.h"
 
-#include "music.h"
-#include "render_target.h"
+#include "engine/render_target.h"
+#include "music/music.h"
 
 #include <GL/glew.h>
 #include <SFML/System/Clock.hpp>

@@ -2,9 +2,9 @@
 
 #include "projection.h"
 
-#include "assets.h"
-#include "gl_fallback.h"
-#include "shaders.h"
+#include "assets/assets.h"
+#include "engine/gl_fallback.h"
+#include "shaders/shaders.h"
 
 #include <glm/gtc/type_ptr.hpp>
 

@@ -8,10 +8,10 @@
 #include "choreography.h"
 #include "letterbox.h"
 
-#include "model.h"
-#include "part.h"
-#include "render_target.h"
-#include "shader.h"
+#include "engine/model.h"
+#include "engine/part.h"
+#include "engine/render_target.h"
+#include "engine/shader.h"
 
 #include <GL/glew.h>
 #include <glm/mat4x4.hpp>

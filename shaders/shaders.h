@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shader.h"
+#include "engine/shader.h"
 
 #include <vector>
 

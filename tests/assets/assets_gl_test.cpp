@@ -1,11 +1,11 @@
 // What the builders upload, read back from a real GL context: buffer contents, counts, the
 // attribute layout recorded in the vertex array, and when the layout is recorded again.
 
-#include <assets.h>
-#include <catalogue.h>
-#include <polytope_mesh.h>
+#include "assets/assets.h"
+#include "assets/catalogue.h"
+#include "assets/polytope_mesh.h"
 
-#include <support/gl_context.h>
+#include "support/gl_context.h"
 
 #include <glm/geometric.hpp>
 #include <glm/vec2.hpp>

@@ -1,6 +1,6 @@
 // The ground lattice as the builder produces it, without GL.
 
-#include <ground_mesh.h>
+#include "assets/ground_mesh.h"
 
 #include <gtest/gtest.h>
 

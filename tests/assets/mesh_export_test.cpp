@@ -1,9 +1,9 @@
 // The export tool's files, read back by an independent reader: Debian's assimp command-line
 // tool, both as a raw import (faces as written) and triangulated.
 
-#include "command.h"
-#include <catalogue.h>
-#include <polytope_mesh.h>
+#include "assets/catalogue.h"
+#include "assets/polytope_mesh.h"
+#include "support/command.h"
 
 #include <glm/geometric.hpp>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "polytope_checks.h"
 
-#include <polytope_mesh.h>
+#include "assets/polytope_mesh.h"
 
 #include <glm/geometric.hpp>
 

@@ -4,7 +4,7 @@
 // the problems it found as readable lines (empty: the property holds), so that a test can
 // print them all at once. Shared by the catalogue tests of every solid.
 
-#include <polytope.h>
+#include "assets/polytope.h"
 
 #include <glm/vec3.hpp>
 

@@ -3,8 +3,8 @@
 
 #include "polytope_checks.h"
 
-#include <catalogue.h>
-#include <polytope_mesh.h>
+#include "assets/catalogue.h"
+#include "assets/polytope_mesh.h"
 
 #include <glm/geometric.hpp>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // allocation after the second frame, counted by the library that asked for it, from outside the
 // real binary (a census preloaded into it). The driver's and the windowing library's own
 // allocations are printed, not judged.
-#include "demo_process.h"
+#include "support/demo_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The choreography against the show's published numbers and, for the cameras, against the eye
 // position and viewing direction each shot is meant to have, worked out independently in double.
 
-#include "command.h"
-#include "choreography.h"
+#include "demo/choreography.h"
+#include "support/command.h"
 
 #include <gtest/gtest.h>
 #include <glm/geometric.hpp>

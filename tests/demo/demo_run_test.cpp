@@ -1,5 +1,5 @@
 // The real demo binary, driven as a user would drive it, each run on a screen of its own.
-#include "demo_process.h"
+#include "support/demo_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "gl_version.h"
-#include "letterbox.h"
+#include "demo/gl_version.h"
+#include "demo/letterbox.h"
 
 #include <gtest/gtest.h>
 

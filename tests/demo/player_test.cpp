@@ -1,6 +1,6 @@
 // The ways of watching beyond the live show, through the real binary: stills, captures read
 // back by ffmpeg's own tools, their faults, the window, and the benchmark's table.
-#include "demo_process.h"
+#include "support/demo_process.h"
 
 #include <gtest/gtest.h>
 

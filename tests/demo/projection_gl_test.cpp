@@ -1,5 +1,5 @@
-#include "gl_context.h"
-#include "projection.h"
+#include "demo/projection.h"
+#include "support/gl_context.h"
 
 #include <gtest/gtest.h>
 

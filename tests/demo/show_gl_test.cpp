@@ -1,7 +1,7 @@
 // The show's frame path in a real context: drawing frames allocates nothing, whatever the time
 // (the traced show test shows that they make no GL object), and the canvas keeps its bars black.
-#include "gl_context.h"
-#include "show.h"
+#include "demo/show.h"
+#include "support/gl_context.h"
 
 #include <gtest/gtest.h>
 

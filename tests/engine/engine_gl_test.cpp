@@ -1,11 +1,11 @@
 // The engine's GL wrappers against a real context: what they create, bind, upload and delete,
 // read back from GL itself.
-#include "gl_context.h"
-#include "gl_fallback.h"
-#include "part.h"
-#include "render_target.h"
-#include "shader.h"
-#include "vertex_attributes.h"
+#include "assets/vertex_attributes.h"
+#include "engine/gl_fallback.h"
+#include "engine/part.h"
+#include "engine/render_target.h"
+#include "engine/shader.h"
+#include "support/gl_context.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The model's hierarchy, observed through what its draws actually send to GL: each part is one
 // degenerate triangle at the origin whose transformed position transform feedback records, in
 // draw order.
-#include "gl_context.h"
-#include "model.h"
-#include "vertex_attributes.h"
+#include "assets/vertex_attributes.h"
+#include "engine/model.h"
+#include "support/gl_context.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes through the soundtrack's own decoder set-up, from memory, every
 // frame read. Built by the fuzz preset only; scripts/fuzz.sh runs it.
-#include "music_decoder.h"
+#include "music/music_decoder.h"
 
 #include <cstddef>
 #include <cstdint>

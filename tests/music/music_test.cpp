@@ -1,9 +1,9 @@
 // Music against a real PulseAudio server (the null sink of scripts/services.sh): MP3 files made
 // with sox and lame are played, the sink's monitor is recorded with parec, and the recording is
 // analysed for the tones that went in.
-#include "demo_process.h"
-#include "music.h"
-#include "music_decoder.h"
+#include "music/music.h"
+#include "music/music_decoder.h"
+#include "support/demo_process.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // z = 0, and the projection is the inverse of the camera, so clip space equals world space
 // and every pixel centre's world position, model position and eye vector are known exactly.
 
-#include "gl_context.h"
 #include "reference.h"
 #include "render.h"
-#include "shaders.h"
+#include "shaders/shaders.h"
+#include "support/gl_context.h"
 
 #include <glm/gtc/matrix_inverse.hpp>
 #include <glm/gtc/matrix_transform.hpp>

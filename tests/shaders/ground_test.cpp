@@ -3,10 +3,10 @@
 // from straight above through an orthographic projection so that every pixel's world
 // position and barycentric coordinates are known.
 
-#include "gl_context.h"
 #include "reference.h"
 #include "render.h"
-#include "shaders.h"
+#include "shaders/shaders.h"
+#include "support/gl_context.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>

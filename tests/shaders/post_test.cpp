@@ -1,10 +1,10 @@
 // The composite and blur programs on llvmpipe against the CPU reference, fed with synthetic
 // float textures.
 
-#include "gl_context.h"
 #include "reference.h"
 #include "render.h"
-#include "shaders.h"
+#include "shaders/shaders.h"
+#include "support/gl_context.h"
 
 #include <glm/exponential.hpp>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 // against.
 
 #include "render.h"
-#include "shaders.h"
+#include "shaders/shaders.h"
 
 #include <gtest/gtest.h>
 

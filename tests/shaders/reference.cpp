@@ -1,6 +1,6 @@
 #include "reference.h"
 
-#include "show_cues.h"
+#include "demo/show_cues.h"
 
 #include <glm/geometric.hpp>
 #include <glm/mat3x3.hpp>

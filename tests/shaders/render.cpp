@@ -1,8 +1,8 @@
 #include "render.h"
 
-#include "gl_context.h"
+#include "support/gl_context.h"
 
-#include <vertex_attributes.h>
+#include "assets/vertex_attributes.h"
 
 #include <cmath>
 #include <cstddef>

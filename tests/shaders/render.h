@@ -2,10 +2,10 @@
 
 // Small GL helpers for rendering the real programs into float images and reading them back.
 
-#include "gl_context.h"
-#include "part.h"
-#include "render_target.h"
-#include "shader.h"
+#include "engine/part.h"
+#include "engine/render_target.h"
+#include "engine/shader.h"
+#include "support/gl_context.h"
 
 #include <GL/glew.h>
 #include <glm/vec2.hpp>

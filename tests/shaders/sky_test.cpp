@@ -1,9 +1,9 @@
 // The sky program rendered on llvmpipe against the CPU reference, pixel by pixel.
 
-#include "gl_context.h"
 #include "reference.h"
 #include "render.h"
-#include "shaders.h"
+#include "shaders/shaders.h"
+#include "support/gl_context.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <gtest/gtest.h>

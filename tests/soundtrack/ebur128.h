@@ -3,7 +3,7 @@
 // Reads an audio file's integrated loudness and true peak with ffmpeg's EBU R128 meter:
 // the independent reference both for the built track and for the synth's own meter.
 
-#include "command.h"
+#include "support/command.h"
 
 #include <cmath>
 #include <cstdio>

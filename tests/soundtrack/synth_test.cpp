@@ -4,9 +4,9 @@
 
 #include "ebur128.h"
 
-#include "instruments.h"
-#include "mastering.h"
-#include "wav.h"
+#include "synth/instruments.h"
+#include "synth/mastering.h"
+#include "synth/wav.h"
 
 #include <gtest/gtest.h>
 

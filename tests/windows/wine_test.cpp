@@ -1,6 +1,6 @@
 // The Windows executable, built by scripts/windows.sh, run under Wine on the test's X and sound
 // servers: its window, picture, sound and endings through Wine's window, GL and sound drivers.
-#include "demo_process.h"
+#include "support/demo_process.h"
 
 #include <gtest/gtest.h>
 

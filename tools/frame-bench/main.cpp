@@ -5,11 +5,11 @@
 //                                     shows a pixel that is not black
 // The last two need an X display.
 
-#include "choreography.h"
-#include "show.h"
+#include "demo/choreography.h"
+#include "demo/show.h"
 #include "screen_probe.h"
 
-#include "model.h"
+#include "engine/model.h"
 
 #include <algorithm>
 #include <chrono>

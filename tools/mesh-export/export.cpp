@@ -1,7 +1,7 @@
 #include "export.h"
 
-#include <ground_mesh.h>
-#include <polytope_mesh.h>
+#include "assets/ground_mesh.h"
+#include "assets/polytope_mesh.h"
 
 #include <glm/geometric.hpp>
 #include <glm/vec2.hpp>

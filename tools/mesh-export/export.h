@@ -2,7 +2,7 @@
 
 #include "png.h"
 
-#include <polytope.h>
+#include "assets/polytope.h"
 
 #include <string>
 

@@ -6,7 +6,7 @@
 
 #include "export.h"
 
-#include <catalogue.h>
+#include "assets/catalogue.h"
 
 #include <fstream>
 #include <iostream>

@@ -5,9 +5,9 @@
 // On llvmpipe the time query covers little of the work, which its rasteriser threads do
 // later; there the glFinish-bracketed wall time is the number to read.
 
-#include "part.h"
-#include "render_target.h"
-#include "shaders.h"
+#include "engine/part.h"
+#include "engine/render_target.h"
+#include "shaders/shaders.h"
 
 #include <SFML/Window/Context.hpp>
 #include <glm/gtc/matrix_transform.hpp>
