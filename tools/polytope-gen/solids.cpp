@@ -1,5 +1,8 @@
 #include "solids.h"
 
+#include "geometry/figures.h"
+#include "geometry/group.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -78,10 +81,12 @@ std::vector<Vec3> orbits(const std::vector<Mat3>& group, const std::vector<Vec3>
 // The 120 symmetries of the icosahedron with vertices at the cyclic permutations of (0, ±φ, ±1).
 std::vector<Mat3> icosahedralGroup()
 {
-    const Mat3 cyclic = Mat3::signedPermutation({1, 2, 0}, {1, 1, 1});
-    const Mat3 mirrorX = Mat3::signedPermutation({0, 1, 2}, {-1, 1, 1});
-    const Mat3 turn = Mat3::rotation({0, phi, 1}, 2 * pi / 5);
-    std::vector<Mat3> group = closeGroup({cyclic, mirrorX, turn});
+    const Mat3 cyclic = signedPermutation({1, 2, 0}, {1, 1, 1});
+    const Mat3 mirrorX = signedPermutation({0, 1, 2}, {-1, 1, 1});
+    const Mat3 turn = rotation({0, phi, 1}, 2 * pi / 5);
+    const auto product = [](const Mat3& a, const Mat3& b) { return a * b; };
+    const auto same = [](const Mat3& a, const Mat3& b) { return near(a, b); };
+    std::vector<Mat3> group = geometry::closeGroup(geometry::identity<double>(), {cyclic, mirrorX, turn}, product, same);
     require(group.size() == 120, "icosahedral group order");
     return group;
 }
@@ -298,8 +303,7 @@ Table hubTable()
         t.faces.push_back({T(i), W(i - 1), W(i)});
         t.faces.push_back({W(i - 1), B(i), W(i)});
     }
-    t.colours = {{22, 0xFFFFFF}, {2, 0xFF9999}, {2, 0xFFCC99}, {2, 0xFFFF99},
-                 {2, 0x99FF99},  {2, 0x99CCFF}, {2, 0x9999FF}, {2, 0xCC99FF}};
+    t.colours = geometry::publishedFigures(t.name).colours;
     return t;
 }
 
@@ -330,7 +334,7 @@ Table gticosidodecaTable()
     }
     std::sort(triangles.begin(), triangles.end());
     append(t.faces, triangles);
-    t.colours = {{60, 0xFF0000}, {20, 0xFFFF55}};
+    t.colours = geometry::publishedFigures(t.name).colours;
     return t;
 }
 
@@ -374,7 +378,7 @@ Table dodecadodecaTable()
     }
     std::sort(pentagons.begin(), pentagons.end());
     append(t.faces, pentagons);
-    t.colours = {{60, 0xFFFF55}, {12, 0x333333}};
+    t.colours = geometry::publishedFigures(t.name).colours;
     return t;
 }
 
@@ -403,12 +407,12 @@ Table sco2Table()
         {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}}};
     for (const auto& p : permutations)
         for (int signs = 0; signs < 8; ++signs) {
-            const Mat3 cube = Mat3::signedPermutation(
-                p, {signs & 1 ? -1 : 1, signs & 2 ? -1 : 1, signs & 4 ? -1 : 1});
+            const Mat3 cube = signedPermutation(p, {signs & 1 ? -1 : 1, signs & 2 ? -1 : 1, signs & 4 ? -1 : 1});
             group.push_back(toWorld * cube * toCube);
         }
-    std::stable_sort(group.begin(), group.end(), [](const Mat3& a, const Mat3& b) {
-        return near(a, Mat3::identity()) && !near(b, Mat3::identity());
+    const Mat3 one = geometry::identity<double>();
+    std::stable_sort(group.begin(), group.end(), [&](const Mat3& a, const Mat3& b) {
+        return near(a, one) && !near(b, one);
     });
 
     Table t;
@@ -418,7 +422,7 @@ Table sco2Table()
     sortPoints(t.points, {0, 2, 1});
     append(t.faces, orderedClass(t.points, faceOrbit(group, {world(-1, 1, 0), world(-1, 2, -1), world(0, 2, 0)})));
     append(t.faces, orderedClass(t.points, faceOrbit(group, {world(-1, 1, -1), world(-1, 2, -1), world(-1, 1, 0)})));
-    t.colours = {{48, 0x00BB33}, {48, 0xFFFF55}};
+    t.colours = geometry::publishedFigures(t.name).colours;
     return t;
 }
 
@@ -433,7 +437,7 @@ Table srtc15Table()
     append(t.faces, orderedClass(t.points, faceOrbit(group, {{-p3, -p2, 0}, {-p3, -1, -1}, {-p2 - 1, -1, 0}})));
     append(t.faces, orderedClass(t.points,
                                  faceOrbit(group, {{-p4, 0, -p2}, {-p3, phi, -p2}, {-p2, phi, 0}, {-2 * p2, 0, 0}})));
-    t.colours = {{180, 0x73DDDD}};
+    t.colours = geometry::publishedFigures(t.name).colours;
     return t;
 }
 
@@ -452,7 +456,7 @@ Table srtc35Table()
         faceOrbit(group, {{-p3, -p2, 0}, {-p2 - 1, -1, 0}, {-2 * phi, -1, 1 / phi}, {-2 * phi, -phi, 1}});
     images.insert(images.end(), second.begin(), second.end());
     t.faces = orderedClass(t.points, images);
-    t.colours = {{180, 0xDD8585}};
+    t.colours = geometry::publishedFigures(t.name).colours;
     return t;
 }
 
@@ -463,42 +467,20 @@ std::vector<Table> allTables()
 
 void checkTellingRows(const Table& t)
 {
-    struct Row {
-        const char* name;
-        size_t points;
-        size_t faces;
-        std::vector<std::pair<int, Vec3>> telling;
-        std::vector<int> firstFace;
-    };
-    const std::vector<Row> rows{
-        {"hub", 22, 36, {{0, {0, 2, -2}}, {1, {1.56366, 2, -1.24698}}, {7, {0.78183, 0, 0.62349}},
-                         {8, {0, 0, 1}}, {14, {-0.86777, -2, 1.80194}}, {17, {0, -2, -2}}}, {0, 1, 21}},
-        {"srtc15", 194, 180, {{0, {-6.8541, 0, -2.61803}}, {1, {-6.8541, 0, 2.61803}}}, {5, 8, 17}},
-        {"srtc35", 182, 180, {{0, {-5.23607, 0, 0}}, {1, {-4.23607, -2.61803, 0}}}, {0, 9, 13, 4}},
-        {"gticosidodeca", 42, 80,
-         {{0, {0, 0, 1.701302}}, {1, {1.618034, 0, -0.525731}}, {30, {0.647214, 0.4, 0.470228}}}, {30, 1, 0}},
-        {"dodecadodeca", 42, 72, {{0, {0, 0, 1.1547}}, {1, {1, 0, 0.57735}}}, {30, 1, 0}},
-        {"sco2", 50, 96, {{0, {-2, 0, 0}}, {1, {-1.66667, 0.94281, -0.57735}}}, {8, 7, 12}},
-    };
-    for (const Row& row : rows) {
-        if (t.name != row.name)
-            continue;
-        require(t.points.size() == row.points, t.name + ": point count");
-        require(t.faces.size() == row.faces, t.name + ": face count");
-        for (auto [index, expected] : row.telling) {
-            const Vec3 p = t.points[index];
-            require(std::fabs(p.x - expected.x) < 1e-5 && std::fabs(p.y - expected.y) < 1e-5
-                        && std::fabs(p.z - expected.z) < 1e-5,
-                    t.name + ": point " + std::to_string(index));
-        }
-        require(t.faces[0] == row.firstFace, t.name + ": first face");
-        int runs = 0;
-        for (auto run : t.colours)
-            runs += run.first;
-        require(runs == static_cast<int>(t.faces.size()), t.name + ": colour runs");
-        return;
+    const geometry::SolidFigures& f = geometry::publishedFigures(t.name);
+    require(t.points.size() == static_cast<size_t>(f.points), t.name + ": point count");
+    require(t.faces.size() == static_cast<size_t>(f.faces), t.name + ": face count");
+    for (const geometry::TellingPoint& row : f.telling) {
+        const Vec3 p = t.points[row.index];
+        require(std::fabs(p.x - row.position.x) < 1e-5 && std::fabs(p.y - row.position.y) < 1e-5
+                    && std::fabs(p.z - row.position.z) < 1e-5,
+                t.name + ": point " + std::to_string(row.index));
     }
-    throw std::runtime_error(t.name + ": no telling rows");
+    require(t.faces[0] == f.firstFace, t.name + ": first face");
+    int runs = 0;
+    for (auto run : t.colours)
+        runs += run.first;
+    require(runs == static_cast<int>(t.faces.size()), t.name + ": colour runs");
 }
 
 } // namespace polygen

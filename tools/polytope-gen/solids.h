@@ -2,21 +2,18 @@
 
 #include "geometry.h"
 
-#include <cstdint>
+#include "geometry/table.h"
+
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace polygen {
 
-// One catalogue table before it is written out: points in table order, faces as point
-// indices clockwise from outside, colour runs (faces, 0xRRGGBB) without the end marker.
-struct Table {
-    std::string name;  // file stem in assets/tables
-    int decimals = 6;  // digits after the point in the emitted coordinates
-    std::vector<Vec3> points;
-    std::vector<std::vector<int>> faces;
-    std::vector<std::pair<int, std::uint32_t>> colours;
+// One catalogue table before it is written out, with its file stem in assets/tables and the
+// digits after the point of its emitted coordinates.
+struct Table : geometry::Tables<double> {
+    std::string name;
+    int decimals = 6;
 };
 
 // Numbering. Coordinates equal within `tolerance` count as ties (exact values equal, apart by
