@@ -322,7 +322,7 @@ bool coverSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
     }
     // The kinds of each colour: one colour takes whole orbits, each plane the same share.
     std::map<std::uint32_t, std::map<int, int>> colourKinds;
-    for (const FaceRun& run : figures.faces) colourKinds[run.rgb][run.corners] += run.count;
+    for (const FaceClass& run : figures.faceClasses) colourKinds[run.rgb][run.corners] += run.count;
     std::vector<std::uint32_t> colours;
     for (const auto& c : colourKinds) colours.push_back(c.first);
     const int orbitCount = static_cast<int>(orbits.size());

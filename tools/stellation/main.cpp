@@ -8,12 +8,14 @@
 #include "solids.h"
 #include "surface.h"
 #include "symmetry.h"
-#include "tables.h"
+
+#include "geometry/table.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,12 +38,19 @@ const char* usage =
     "                the chiral tetrahedral group; 6 and below take hours) for every solid\n"
     "                that meets the published figures, and print each with its record\n";
 
-std::string readFile(const std::string& path)
+// The shortest decimal (7 to 9 significant digits) that reads back as the float nearest to x.
+std::string floatLiteral(real x)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return in ? s.str() : std::string();
+    if (std::fabs(x) < 1e-12L) x = 0;
+    const float target = static_cast<float>(x);
+    char text[64];
+    for (int digits = 7; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(target));
+        if (std::strtof(text, nullptr) == target) break;
+    }
+    std::string s = text;
+    if (s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s + "f";
 }
 
 } // namespace
@@ -87,17 +96,13 @@ int main(int argc, char** argv)
             ok = false;
             continue;
         }
-        const std::string source = tableSource(derived.tables);
+        const std::string source = geometry::tableSource("tools/stellation", derived.tables, floatLiteral);
         const std::string file = figures.name + ".inc";
-        if (!emitDir.empty()) {
-            std::ofstream out(emitDir + "/" + file, std::ios::binary);
-            out << source;
-            if (!out) {
-                std::fprintf(stderr, "cannot write %s/%s\n", emitDir.c_str(), file.c_str());
-                ok = false;
-            }
+        if (!emitDir.empty() && !geometry::writeFile(emitDir + "/" + file, source)) {
+            std::fprintf(stderr, "cannot write %s/%s\n", emitDir.c_str(), file.c_str());
+            ok = false;
         }
-        if (!checkDir.empty() && readFile(checkDir + "/" + file) != source) {
+        if (!checkDir.empty() && !geometry::fileHolds(checkDir + "/" + file, source)) {
             std::printf("  %s/%s differs from the derived tables\n", checkDir.c_str(), file.c_str());
             ok = false;
         }

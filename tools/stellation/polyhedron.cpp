@@ -13,6 +13,13 @@ namespace {
 
 constexpr real published = 6e-4L;  // the published rows carry 3 to 4 decimals
 
+// The published rows of these two solids are their first two points, in order.
+Vec3 publishedPoint(const SolidFigures& figures, int row)
+{
+    const geometry::Vec3<double> p = figures.telling.at(row).position;
+    return {p.x, p.y, p.z};
+}
+
 real twiceArea(Vec3 a, Vec3 b, Vec3 c, Vec3 outward) { return dot(outward, cross(b - a, c - a)); }
 
 std::string str(const char* what, long long a, long long b)
@@ -119,7 +126,7 @@ Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& pl
                 return v;
         return -1;
     };
-    const int first = atRank(0, figures.point0), second = atRank(1, figures.point1);
+    const int first = atRank(0, publishedPoint(figures, 0)), second = atRank(1, publishedPoint(figures, 1));
     if (first < 0 || second < 0) {
         problem = "the published first two points are not the two of smallest x";
         return {};
@@ -152,7 +159,7 @@ Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& pl
     };
 
     // Faces of each run in reading order.
-    std::vector<std::vector<int>> runFaces(figures.faces.size());
+    std::vector<std::vector<int>> runFaces(figures.faceClasses.size());
     for (std::size_t i = 0; i < faces.size(); ++i) runFaces[faces[i].run].push_back(static_cast<int>(i));
     for (auto& list : runFaces)
         std::stable_sort(list.begin(), list.end(), [&](int a, int b) {
@@ -234,10 +241,10 @@ Polyhedron numberSolid(const Arrangement& arr, const std::vector<PlacedFace>& pl
         }
         // Colour runs: adjacent runs of one colour share one entry.
         const int count = static_cast<int>(runFaces[r].size());
-        if (!out.colours.empty() && out.colours.back().second == figures.faces[r].rgb)
+        if (!out.colours.empty() && out.colours.back().second == figures.faceClasses[r].rgb)
             out.colours.back().first += count;
         else
-            out.colours.push_back({count, figures.faces[r].rgb});
+            out.colours.push_back({count, figures.faceClasses[r].rgb});
     }
     return out;
 }
@@ -249,7 +256,7 @@ std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigure
     const auto& P = solid.points;
     // Point classes.
     int wantedPoints = 0;
-    for (const PointClass& c : figures.points) {
+    for (const PointClass& c : figures.pointClasses) {
         wantedPoints += c.count;
         int n = 0;
         for (Vec3 p : P) n += std::fabs(length(p) - c.radius) < 1e-4L;
@@ -261,7 +268,7 @@ std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigure
             if (length(P[i] - P[j]) < 1e-6L) misses.push_back("a point is repeated");
     // Face classes in table order, and the counts made from them.
     std::size_t f = 0;
-    for (const FaceRun& run : figures.faces)
+    for (const FaceClass& run : figures.faceClasses)
         for (int k = 0; k < run.count; ++k, ++f)
             if (f >= solid.faces.size() || static_cast<int>(solid.faces[f].size()) != run.corners)
                 misses.push_back(str("corners of a face in table order", f < solid.faces.size() ? solid.faces[f].size() : 0, run.corners));
@@ -279,7 +286,8 @@ std::vector<std::string> checkFigures(const Polyhedron& solid, const SolidFigure
     for (Vec3 p : P) outer = std::max(outer, length(p));
     if (std::fabs(outer - figures.outerRadius) > 1e-4L) misses.push_back("the outer radius differs");
     // Telling rows.
-    if (P.size() < 2 || length(P[0] - figures.point0) > published || length(P[1] - figures.point1) > published)
+    if (P.size() < 2 || length(P[0] - publishedPoint(figures, 0)) > published ||
+        length(P[1] - publishedPoint(figures, 1)) > published)
         misses.push_back("the first two points differ from the published row");
     if (solid.faces.empty() || solid.faces[0] != figures.firstFace)
         misses.push_back("the first face differs from the published row");

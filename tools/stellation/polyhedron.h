@@ -5,19 +5,16 @@
 #include "surface.h"
 #include "symmetry.h"
 
+#include "geometry/table.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace stellation {
 
-// The tables of one solid: points, and faces as point indices listed clockwise from
-// outside, first point first, in table order; colours run along the faces.
-struct Polyhedron {
-    std::vector<Vec3> points;
-    std::vector<std::vector<int>> faces;
-    std::vector<std::pair<int, std::uint32_t>> colours;  // (faces, 0xRRGGBB), no terminator
-};
+// The tables of one solid, as they are written out.
+using Polyhedron = geometry::Tables<real>;
 
 // A face of an unnumbered solid: arrangement vertex ids counter-clockwise from outside.
 struct PlacedFace {

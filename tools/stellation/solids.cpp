@@ -4,9 +4,12 @@
 #include "search.h"
 #include "surface.h"
 
+#include "geometry/group.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -39,19 +42,18 @@ int findRotation(const std::vector<Symmetry>& symmetries, int image0, int image1
     return -1;
 }
 
+// The elements are indices into `symmetries`, the identity at 0; the product g e is the symmetry
+// that moves the planes as e and then g do.
 Subgroup generate(const std::vector<Symmetry>& symmetries, const std::vector<int>& generators)
 {
-    std::vector<int> elements{0};
-    for (std::size_t k = 0; k < elements.size(); ++k)
-        for (int g : generators) {
-            std::vector<int> product(symmetries[0].planeImage.size());
-            for (std::size_t p = 0; p < product.size(); ++p)
-                product[p] = symmetries[g].planeImage[symmetries[elements[k]].planeImage[p]];
-            for (std::size_t s = 0; s < symmetries.size(); ++s)
-                if (symmetries[s].planeImage == product &&
-                    std::find(elements.begin(), elements.end(), static_cast<int>(s)) == elements.end())
-                    elements.push_back(static_cast<int>(s));
-        }
+    auto product = [&](int g, int e) {
+        std::vector<int> planes(symmetries[0].planeImage.size());
+        for (std::size_t p = 0; p < planes.size(); ++p) planes[p] = symmetries[g].planeImage[symmetries[e].planeImage[p]];
+        for (std::size_t s = 0; s < symmetries.size(); ++s)
+            if (symmetries[s].planeImage == planes) return static_cast<int>(s);
+        return -1;
+    };
+    std::vector<int> elements = geometry::closeGroup(0, generators, product, std::equal_to<int>());
     std::sort(elements.begin(), elements.end());
     return {elements};
 }
@@ -90,7 +92,7 @@ bool assignRuns(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
 {
     run.assign(faces.size(), -1);
     std::map<int, std::vector<int>> runsOfKind;
-    for (std::size_t r = 0; r < figures.faces.size(); ++r) runsOfKind[figures.faces[r].corners].push_back(static_cast<int>(r));
+    for (std::size_t r = 0; r < figures.faceClasses.size(); ++r) runsOfKind[figures.faceClasses[r].corners].push_back(static_cast<int>(r));
     std::map<int, std::vector<int>> facesOfKind;
     for (std::size_t f = 0; f < faces.size(); ++f) facesOfKind[static_cast<int>(faces[f].corners.size())].push_back(static_cast<int>(f));
     auto cornerSet = [&](const PlacedFace& f) { return std::set<int>(f.corners.begin(), f.corners.end()); };
@@ -125,7 +127,7 @@ bool assignRuns(const Arrangement& arr, const std::vector<Symmetry>& symmetries,
         // Fill the runs in table order with consecutive orbits.
         std::size_t next = 0;
         for (int r : runs->second) {
-            int left = figures.faces[r].count;
+            int left = figures.faceClasses[r].count;
             while (left > 0 && next < orbits.size()) {
                 if (static_cast<int>(orbits[next].size()) > left) return false;
                 for (int f : orbits[next]) run[f] = r;
@@ -175,8 +177,8 @@ DerivedSolid deriveCells(const Arrangement& arr, const std::vector<Symmetry>& sy
         // Each face takes the run of its colour and corner count.
         for (const Face& f : surface.faces) {
             run.push_back(-1);
-            for (std::size_t r = 0; r < figures.faces.size(); ++r)
-                if (figures.faces[r].rgb == f.rgb && figures.faces[r].corners == static_cast<int>(f.corners.size()))
+            for (std::size_t r = 0; r < figures.faceClasses.size(); ++r)
+                if (figures.faceClasses[r].rgb == f.rgb && figures.faceClasses[r].corners == static_cast<int>(f.corners.size()))
                     run.back() = static_cast<int>(r);
             if (run.back() < 0) {
                 out.misses.push_back("a face fits none of the published classes of its colour");
@@ -325,9 +327,9 @@ bool searchSolid(const Arrangement& arr, const std::vector<Symmetry>& symmetries
                  const std::vector<int>& orders)
 {
     RadiusCounts wanted;
-    for (const PointClass& c : figures.points) wanted[std::lround(c.radius * 10000)] = c.count;
+    for (const PointClass& c : figures.pointClasses) wanted[std::lround(c.radius * 10000)] = c.count;
     std::map<int, int> kinds;
-    for (const FaceRun& r : figures.faces) kinds[r.corners] += r.count;
+    for (const FaceClass& r : figures.faceClasses) kinds[r.corners] += r.count;
     const std::vector<Subgroup> subgroups = rotationSubgroups(symmetries);
     bool found = false;
     std::set<std::vector<char>> solids;  // distinct solids in place that meet every figure
