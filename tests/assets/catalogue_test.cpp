@@ -2,6 +2,7 @@
 // mistaken table breaks. Pure: the tables and the flattened meshes, no GL.
 
 #include "polytope_checks.h"
+#include "published_figures.h"
 
 #include "assets/catalogue.h"
 #include "assets/polytope_mesh.h"
@@ -18,91 +19,33 @@ namespace {
 
 using namespace PolytopeChecks;
 
-struct Telling {
-    int index;
-    glm::dvec3 position;
-};
-
+// What the catalogue's tables must show beyond the published figures.
 struct Figures {
-    const char* name;
-    float scale;
-    size_t points;
-    size_t entries;
-    std::map<int, int> kinds;                     // faces per corner count
-    std::vector<std::pair<int, std::uint32_t>> runs;
-    size_t verticesMade;
-    size_t elementsMade;
-    double outerRadius;
-    double outerRadiusScaled;
-    Histogram radii;                              // point classes: radius -> count
+    const geometry::SolidFigures* published;
     Histogram planes;                             // distinct face planes: distance -> count
     std::map<std::pair<std::uint32_t, double>, int> facesByColourAndPlane;
-    std::vector<FaceClass> classes;               // in table order
-    std::vector<Telling> telling;
-    std::vector<int> firstFace;
     size_t placeholderPoints = 0;                 // a stand-in table, awaiting its derivation
     int tJunctionEdges = 0;                       // triangle edges lying across another face
     bool runsBeneath = false;                     // faces cover their planes' visible pieces and run on inside
 };
 
-void PrintTo(const Figures& figures, std::ostream* out) { *out << figures.name; }
+void PrintTo(const Figures& figures, std::ostream* out) { *out << figures.published->name; }
 
 const std::vector<Figures>& catalogueFigures()
 {
+    auto published = [](const char* name) { return &geometry::publishedFigures(name); };
     static const std::vector<Figures> figures{
-        {"hub", 5.0f, 22, 148, {{3, 35}, {7, 1}},
-         {{22, 0xFFFFFF}, {2, 0xFF9999}, {2, 0xFFCC99}, {2, 0xFFFF99}, {2, 0x99FF99}, {2, 0x99CCFF}, {2, 0x9999FF}, {2, 0xCC99FF}},
-         112, 120, 4, 20,
-         {{1, 7}, {2.8284, 14}, {4, 1}}, {}, {},
-         {{7, 3, 0xFFFFFF}, {1, 7, 0xFFFFFF}, {14, 3, 0xFFFFFF}, {2, 3, 0xFF9999}, {2, 3, 0xFFCC99}, {2, 3, 0xFFFF99},
-          {2, 3, 0x99FF99}, {2, 3, 0x99CCFF}, {2, 3, 0x9999FF}, {2, 3, 0xCC99FF}},
-         {{0, {0, 2, -2}}, {1, {1.56366, 2, -1.24698}}, {7, {0.78183, 0, 0.62349}}, {8, {0, 0, 1}},
-          {14, {-0.86777, -2, 1.80194}}, {17, {0, -2, -2}}, {21, {0, 4, 0}}},
-         {0, 1, 21}},
-        {"gticosidodeca", 2.618f, 42, 320, {{3, 80}}, {{60, 0xFF0000}, {20, 0xFFFF55}}, 240, 240, 1.7013, 4.454,
-         {{0.8944, 12}, {1.7013, 30}}, {{0.6071, 20}, {0.8944, 12}},
-         {{{0xFF0000, 0.8944}, 60}, {{0xFFFF55, 0.6071}, 20}},
-         {{60, 3, 0xFF0000}, {20, 3, 0xFFFF55}},
-         {{0, {0, 0, 1.701302}}, {1, {1.618034, 0, -0.525731}}, {30, {0.647214, 0.4, 0.470228}}},
-         {30, 1, 0}},
-        {"dodecadodeca", 4.0f, 42, 312, {{3, 60}, {5, 12}}, {{60, 0xFFFF55}, {12, 0x333333}}, 240, 288, 1.1547, 4.619,
-         {{0.9822, 12}, {1.1547, 30}}, {{0.6071, 12}, {0.9822, 12}},
-         {{{0xFFFF55, 0.9822}, 60}, {{0x333333, 0.6071}, 12}},
-         {{60, 3, 0xFFFF55}, {12, 5, 0x333333}},
-         {{0, {0, 0, 1.1547}}, {1, {1, 0, 0.57735}}},
-         {30, 1, 0}},
-        {"tsi22", 0.5f, 104, 564, {{8, 12}, {5, 12}, {3, 96}}, {{24, 0xC440AE}, {96, 0xD6C782}}, 444, 612, 9.8273, 4.914,
-         {{1.6180, 12}, {1.7058, 24}, {1.9145, 12}, {2.8025, 20}, {4.9798, 12}, {9.8273, 24}}, {{0.9342, 20}},
-         {{{0xC440AE, 0.9342}, 24}, {{0xD6C782, 0.9342}, 96}},
-         {{12, 8, 0xC440AE}, {12, 5, 0xC440AE}, {96, 3, 0xD6C782}},
-         {{0, {-9.4339, 1.618, -2.227}}, {1, {-8.5831, 4.236, 2.227}}},
-         {39, 37, 41, 63, 52, 40, 44, 38}, 6},
-        {"sco2", 2.236f, 50, 384, {{3, 96}}, {{48, 0x00BB33}, {48, 0xFFFF55}}, 288, 288, 2, 4.472,
-         {{1.1547, 12}, {1.4142, 8}, {1.6330, 6}, {2.0, 24}}, {{0.8165, 6}, {0.9428, 8}},
-         {{{0x00BB33, 0.9428}, 48}, {{0xFFFF55, 0.8165}, 48}},
-         {{48, 3, 0x00BB33}, {48, 3, 0xFFFF55}},
-         {{0, {-2, 0, 0}}, {1, {-1.66667, 0.94281, -0.57735}}},
-         {8, 7, 12}},
-        {"srtc15", 0.618f, 194, 780, {{3, 120}, {4, 60}}, {{180, 0x73DDDD}}, 600, 720, 7.3371, 4.534,
-         {{3.0777, 12}, {3.7537, 60}, {4.4659, 60}, {4.9798, 12}, {5.2361, 30}, {7.3371, 20}}, {{2.6180, 30}},
-         {{{0x73DDDD, 2.6180}, 180}},
-         {{120, 3, 0x73DDDD}, {60, 4, 0x73DDDD}},
-         {{0, {-6.8541, 0, -2.61803}}, {1, {-6.8541, 0, 2.61803}}},
-         {5, 8, 17}, 0, 120},
-        {"srtc35", 0.8f, 182, 900, {{4, 180}}, {{180, 0xDD8585}}, 720, 1080, 5.2361, 4.189,
-         {{3.4430, 60}, {3.7537, 60}, {4.5346, 20}, {4.9798, 12}, {5.2361, 30}}, {{2.6180, 30}},
-         {{{0xDD8585, 2.6180}, 180}},
-         {{180, 4, 0xDD8585}},
-         {{0, {-5.23607, 0, 0}}, {1, {-4.23607, -2.61803, 0}}},
-         {0, 9, 13, 4}},
-        {"tsi28", 1.0f, 116, 504, {{4, 12}, {3, 72}, {6, 12}, {5, 12}}, {{36, 0x4020AA}, {60, 0x908060}, {12, 0x33AAFF}},
-         396, 540, 4.9798, 4.980,
-         {{1.6180, 24}, {1.7058, 36}, {1.9145, 24}, {2.8025, 20}, {4.9798, 12}}, {{-0.9342, 12}, {0.9342, 20}},
+        {published("hub"), {}, {}},
+        {published("gticosidodeca"), {{0.6071, 20}, {0.8944, 12}}, {{{0xFF0000, 0.8944}, 60}, {{0xFFFF55, 0.6071}, 20}}},
+        {published("dodecadodeca"), {{0.6071, 12}, {0.9822, 12}}, {{{0xFFFF55, 0.9822}, 60}, {{0x333333, 0.6071}, 12}}},
+        {published("tsi22"), {{0.9342, 20}}, {{{0xC440AE, 0.9342}, 24}, {{0xD6C782, 0.9342}, 96}}, 6},
+        {published("sco2"), {{0.8165, 6}, {0.9428, 8}}, {{{0x00BB33, 0.9428}, 48}, {{0xFFFF55, 0.8165}, 48}}},
+        {published("srtc15"), {{2.6180, 30}}, {{{0x73DDDD, 2.6180}, 180}}, 0, 120},
+        {published("srtc35"), {{2.6180, 30}}, {{{0xDD8585, 2.6180}, 180}}},
+        {published("tsi28"), {{-0.9342, 12}, {0.9342, 20}},
          // In each of the 12 planes of one orbit a small triangle looks towards the centre.
          {{{0x4020AA, 0.9342}, 36}, {{0x908060, -0.9342}, 12}, {{0x908060, 0.9342}, 48}, {{0x33AAFF, 0.9342}, 12}},
-         {{12, 4, 0x4020AA}, {24, 3, 0x4020AA}, {12, 6, 0x908060}, {36, 3, 0x908060}, {12, 5, 0x908060}, {12, 3, 0x33AAFF}},
-         {{0, {-4.454, 0, -2.227}}, {1, {-3.6034, -2.618, 2.227}}},
-         {6, 16, 5, 0}, 8, 0, true},
+         8, 0, true},
     };
     return figures;
 }
@@ -111,12 +54,12 @@ class CatalogueTest : public ::testing::TestWithParam<Figures> {
 protected:
     void SetUp() override
     {
-        entry = Assets::findCatalogueEntry(GetParam().name);
+        entry = Assets::findCatalogueEntry(GetParam().published->name.c_str());
         ASSERT_NE(entry, nullptr);
         description = &entry->tables();
         solid = unpack(*description);
         if (GetParam().placeholderPoints != 0 && solid.points.size() == GetParam().placeholderPoints)
-            GTEST_SKIP() << GetParam().name << " still holds its placeholder table; the derived one has not landed";
+            GTEST_SKIP() << entry->name << " still holds its placeholder table; the derived one has not landed";
     }
 
     const Assets::CatalogueEntry* entry = nullptr;
@@ -124,29 +67,29 @@ protected:
     Solid solid;
 };
 
-std::string nameOf(const ::testing::TestParamInfo<Figures>& info) { return info.param.name; }
+std::string nameOf(const ::testing::TestParamInfo<Figures>& info) { return info.param.published->name; }
 
 TEST_P(CatalogueTest, CountsMatchThePublishedFigures)
 {
-    const Figures& f = GetParam();
+    const geometry::SolidFigures& f = *GetParam().published;
     EXPECT_FLOAT_EQ(entry->scale, f.scale);
-    EXPECT_EQ(solid.points.size(), f.points);
-    EXPECT_EQ(description->count, f.entries);
+    EXPECT_EQ(solid.points.size(), static_cast<size_t>(f.points));
+    EXPECT_EQ(description->count, static_cast<std::uint64_t>(f.indexEntries));
     EXPECT_EQ(description->indices[description->count - 1], -1) << "the last face is not closed";
-    EXPECT_EQ(faceKinds(solid), f.kinds);
+    EXPECT_EQ(faceKinds(solid), PublishedFigures::faceKinds(f));
 
     std::vector<std::pair<int, std::uint32_t>> runs;
     for (const colour_run* run = description->colours; run->faces != 0; ++run)
         runs.push_back({run->faces, run->rgb});
-    EXPECT_EQ(runs, f.runs);
+    EXPECT_EQ(runs, f.colours);
     int runFaces = 0;
     for (auto run : runs)
         runFaces += run.first;
     EXPECT_EQ(runFaces, static_cast<int>(solid.faces.size())) << "runs must cover the faces exactly";
 
     const Assets::PolytopeMesh mesh = Assets::flattenPolytope(*description, entry->scale);
-    EXPECT_EQ(mesh.vertices.size(), f.verticesMade);
-    EXPECT_EQ(mesh.elements.size(), f.elementsMade);
+    EXPECT_EQ(mesh.vertices.size(), static_cast<size_t>(f.verticesMade));
+    EXPECT_EQ(mesh.elements.size(), static_cast<size_t>(f.elementsMade));
 
     double outer = 0, outerScaled = 0;
     for (const auto& p : solid.points)
@@ -160,8 +103,8 @@ TEST_P(CatalogueTest, CountsMatchThePublishedFigures)
 TEST_P(CatalogueTest, PointClassesFacePlanesAndFaceClasses)
 {
     const Figures& f = GetParam();
-    EXPECT_EQ(pointRadii(solid), f.radii);
-    if (std::string(f.name) != "hub") {
+    EXPECT_EQ(pointRadii(solid), PublishedFigures::pointRadii(*f.published));
+    if (f.published->name != "hub") {
         // The hub's waist faces lie in planes that pass beyond the centre; the star
         // polyhedra have every face plane on the near side, at the listed distances.
         EXPECT_EQ(distinctPlaneDistances(solid), f.planes);
@@ -170,13 +113,13 @@ TEST_P(CatalogueTest, PointClassesFacePlanesAndFaceClasses)
             ++byColourAndPlane[{solid.faceColours[face], roundTo(planeDistance(solid, face), 4)}];
         EXPECT_EQ(byColourAndPlane, f.facesByColourAndPlane) << "a face turned inward shows a negative distance";
     }
-    EXPECT_EQ(faceClasses(solid), f.classes) << describe(faceClasses(solid));
+    EXPECT_EQ(faceClasses(solid), PublishedFigures::faceClasses(*f.published)) << describe(faceClasses(solid));
 }
 
 TEST_P(CatalogueTest, TellingRows)
 {
-    const Figures& f = GetParam();
-    for (const Telling& row : f.telling) {
+    const geometry::SolidFigures& f = *GetParam().published;
+    for (const geometry::TellingPoint& row : f.telling) {
         ASSERT_LT(static_cast<size_t>(row.index), solid.points.size());
         const glm::dvec3 p = solid.points[row.index];
         // The published rows carry 3 to 4 decimals and one is off by 1.1e-4 (tsi22's point 1

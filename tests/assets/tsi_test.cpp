@@ -2,6 +2,7 @@
 // figure, checked from the committed tables alone, against an icosahedron built here.
 
 #include "polytope_checks.h"
+#include "published_figures.h"
 
 #include "assets/catalogue.h"
 #include "assets/polytope_mesh.h"
@@ -22,17 +23,9 @@ using namespace PolytopeChecks;
 constexpr double pi = 3.14159265358979323846;
 constexpr double planeDistanceFromCentre = 0.934172;  // phi / sqrt(3)
 
+// What the two tables must show beyond the published figures.
 struct TsiFigures {
-    const char* name;
-    float scale;
-    Histogram radii;
-    std::vector<FaceClass> classes;
-    std::vector<std::pair<int, std::uint32_t>> runs;
-    size_t entries, verticesMade, elementsMade;
-    double outerRadius, outerRadiusScaled;
-    std::array<glm::dvec3, 2> firstPoints;
-    std::vector<int> firstFace;
-    std::map<int, int> reflexCorners;  // per corner count; other faces are convex
+    const geometry::SolidFigures* published;
     int facesTowardCentre;
     // Every edge of the fan triangles met once each way. tsi28's faces cover the visible pieces
     // of their planes and run on beneath the surface, so its edges do not pair up; its surface
@@ -40,32 +33,25 @@ struct TsiFigures {
     bool edgesPaired;
 };
 
-void PrintTo(const TsiFigures& f, std::ostream* out) { *out << f.name; }
+void PrintTo(const TsiFigures& f, std::ostream* out) { *out << f.published->name; }
 
 const std::vector<TsiFigures>& tsiFigures()
 {
     static const std::vector<TsiFigures> figures{
-        {"tsi22", 0.5f,
-         {{1.6180, 12}, {1.7058, 24}, {1.9145, 12}, {2.8025, 20}, {4.9798, 12}, {9.8273, 24}},
-         {{12, 8, 0xC440AE}, {12, 5, 0xC440AE}, {96, 3, 0xD6C782}},
-         {{24, 0xC440AE}, {96, 0xD6C782}},
-         564, 444, 612, 9.8273, 4.914,
-         {glm::dvec3{-9.4339, 1.618, -2.227}, glm::dvec3{-8.5831, 4.236, 2.227}},
-         {39, 37, 41, 63, 52, 40, 44, 38},
-         {{8, 2}},
-         0, true},
-        {"tsi28", 1.0f,
-         {{1.6180, 24}, {1.7058, 36}, {1.9145, 24}, {2.8025, 20}, {4.9798, 12}},
-         {{12, 4, 0x4020AA}, {24, 3, 0x4020AA}, {12, 6, 0x908060}, {36, 3, 0x908060}, {12, 5, 0x908060},
-          {12, 3, 0x33AAFF}},
-         {{36, 0x4020AA}, {60, 0x908060}, {12, 0x33AAFF}},
-         504, 396, 540, 4.9798, 4.980,
-         {glm::dvec3{-4.454, 0, -2.227}, glm::dvec3{-3.6034, -2.618, 2.227}},
-         {6, 16, 5, 0},
-         {{6, 2}, {5, 1}},
-         12, false},  // in each plane of the orbit of 12, one triangle looks towards the centre
+        {&geometry::publishedFigures("tsi22"), 0, true},
+        // In each plane of the orbit of 12, one triangle looks towards the centre.
+        {&geometry::publishedFigures("tsi28"), 12, false},
     };
     return figures;
+}
+
+// The rule for concave faces of `corners` corners; faces of other corner counts are convex.
+geometry::ConcaveRule concaveRule(const geometry::SolidFigures& f, int corners)
+{
+    for (const geometry::ConcaveRule& rule : f.concave)
+        if (rule.corners == corners)
+            return rule;
+    return {corners, 0, 0};
 }
 
 // The unit normals of the 20 faces of an icosahedron with a five-fold axis along z: upper
@@ -104,36 +90,36 @@ class TsiTest : public ::testing::TestWithParam<TsiFigures> {
 protected:
     void SetUp() override
     {
-        entry = Assets::findCatalogueEntry(GetParam().name);
+        entry = Assets::findCatalogueEntry(GetParam().published->name.c_str());
         ASSERT_NE(entry, nullptr);
         solid = unpack(entry->tables());
         // Until tools/stellation has derived a solid, the catalogue holds a small stand-in.
         if (solid.points.size() < 20)
-            GTEST_SKIP() << GetParam().name << " still holds its placeholder table";
+            GTEST_SKIP() << entry->name << " still holds its placeholder table";
     }
 
     const Assets::CatalogueEntry* entry = nullptr;
     Solid solid;
 };
 
-std::string nameOf(const ::testing::TestParamInfo<TsiFigures>& info) { return info.param.name; }
+std::string nameOf(const ::testing::TestParamInfo<TsiFigures>& info) { return info.param.published->name; }
 
 TEST_P(TsiTest, PublishedCountsClassesAndTellingRows)
 {
-    const TsiFigures& f = GetParam();
+    const geometry::SolidFigures& f = *GetParam().published;
     const polytope& description = entry->tables();
     EXPECT_FLOAT_EQ(entry->scale, f.scale);
-    EXPECT_EQ(pointRadii(solid), f.radii);
-    EXPECT_EQ(faceClasses(solid), f.classes) << describe(faceClasses(solid));
+    EXPECT_EQ(pointRadii(solid), PublishedFigures::pointRadii(f));
+    EXPECT_EQ(faceClasses(solid), PublishedFigures::faceClasses(f)) << describe(faceClasses(solid));
     std::vector<std::pair<int, std::uint32_t>> runs;
     for (const colour_run* run = description.colours; run->faces != 0; ++run)
         runs.push_back({run->faces, run->rgb});
-    EXPECT_EQ(runs, f.runs);
-    EXPECT_EQ(description.count, f.entries);
+    EXPECT_EQ(runs, f.colours);
+    EXPECT_EQ(description.count, static_cast<std::uint64_t>(f.indexEntries));
 
     const Assets::PolytopeMesh mesh = Assets::flattenPolytope(description, entry->scale);
-    EXPECT_EQ(mesh.vertices.size(), f.verticesMade);
-    EXPECT_EQ(mesh.elements.size(), f.elementsMade);
+    EXPECT_EQ(mesh.vertices.size(), static_cast<size_t>(f.verticesMade));
+    EXPECT_EQ(mesh.elements.size(), static_cast<size_t>(f.elementsMade));
     double outer = 0;
     float outerScaled = 0;
     for (const auto& p : solid.points)
@@ -145,9 +131,11 @@ TEST_P(TsiTest, PublishedCountsClassesAndTellingRows)
 
     // The published rows carry 3 to 4 decimals and are off by up to 1.1e-4 (-8.5831 for the
     // exact -8.583211 in tsi22): 2e-4 a coordinate still tells every crossing from the next.
-    for (int i = 0; i < 2; ++i)
+    for (const geometry::TellingPoint& row : f.telling) {
+        const glm::dvec3 expected(row.position.x, row.position.y, row.position.z);
         for (int axis = 0; axis < 3; ++axis)
-            EXPECT_NEAR(solid.points[i][axis], f.firstPoints[i][axis], 2e-4) << "point " << i;
+            EXPECT_NEAR(solid.points.at(row.index)[axis], expected[axis], 2e-4) << "point " << row.index;
+    }
     EXPECT_EQ(solid.faces.at(0), f.firstFace);
 }
 
@@ -200,8 +188,8 @@ TEST_P(TsiTest, ConcaveFacesAreCoveredByTheFanAroundTheirFirstPoint)
         int reflex = 0;
         for (size_t j = 0; j < k; ++j)
             reflex += glm::dot(glm::cross(c[j] - c[(j + k - 1) % k], c[(j + 1) % k] - c[j]), n) > 1e-6;
-        const auto expected = GetParam().reflexCorners.find(static_cast<int>(k));
-        EXPECT_EQ(reflex, expected == GetParam().reflexCorners.end() ? 0 : expected->second) << "face " << f;
+        const geometry::ConcaveRule rule = concaveRule(*GetParam().published, static_cast<int>(k));
+        EXPECT_EQ(reflex, rule.reflex) << "face " << f;
 
         double fanArea = 0, faceArea = 0;
         int zeroArea = 0;
@@ -217,7 +205,7 @@ TEST_P(TsiTest, ConcaveFacesAreCoveredByTheFanAroundTheirFirstPoint)
         for (size_t j = 0; j < k; ++j)
             faceArea += glm::dot(glm::cross(c[(j + 1) % k], c[j]), n);
         EXPECT_NEAR(fanArea, faceArea, 1e-5) << "face " << f;
-        EXPECT_EQ(zeroArea, k == 8 || k == 6 ? 1 : 0) << "face " << f;
+        EXPECT_EQ(zeroArea, rule.zeroAreaTriangles) << "face " << f;
     }
 }
 
@@ -263,9 +251,10 @@ TEST(Tsi22, NoInnerPointHasItsOppositeInTheTable)
     // No icosahedral symmetry: of the 30 crossings at radius phi, the 12 used come without
     // their opposites.
     const Solid solid = unpack(Assets::findCatalogueEntry("tsi22")->tables());
+    const double radius = geometry::publishedFigures("tsi22").oppositeFreeRadius;
     int inner = 0;
     for (const auto& p : solid.points) {
-        if (std::fabs(glm::length(p) - 1.6180) > 1e-4)
+        if (std::fabs(glm::length(p) - radius) > 1e-4)
             continue;
         ++inner;
         for (const auto& q : solid.points)
