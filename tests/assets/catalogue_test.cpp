@@ -113,7 +113,7 @@ TEST_P(CatalogueTest, PointClassesFacePlanesAndFaceClasses)
             ++byColourAndPlane[{solid.faceColours[face], roundTo(planeDistance(solid, face), 4)}];
         EXPECT_EQ(byColourAndPlane, f.facesByColourAndPlane) << "a face turned inward shows a negative distance";
     }
-    EXPECT_EQ(faceClasses(solid), PublishedFigures::faceClasses(*f.published)) << describe(faceClasses(solid));
+    EXPECT_EQ(faceClasses(solid), f.published->faceClasses) << describe(faceClasses(solid));
 }
 
 TEST_P(CatalogueTest, TellingRows)

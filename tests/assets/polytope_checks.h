@@ -5,6 +5,7 @@
 // print them all at once. Shared by the catalogue tests of every solid.
 
 #include "assets/polytope.h"
+#include "geometry/figures.h"
 
 #include <glm/vec3.hpp>
 
@@ -77,12 +78,7 @@ Histogram distinctPlaneDistances(const Solid& solid, int decimals = 4);  // plan
 std::map<int, int> faceKinds(const Solid& solid);  // faces per corner count
 
 // Runs of consecutive faces of one kind and colour, in table order: the face classes.
-struct FaceClass {
-    int count;
-    int corners;
-    std::uint32_t rgb;
-    bool operator==(const FaceClass& o) const { return count == o.count && corners == o.corners && rgb == o.rgb; }
-};
+using FaceClass = geometry::FaceClass;
 std::vector<FaceClass> faceClasses(const Solid& solid);
 std::string describe(const std::vector<FaceClass>& classes);
 

@@ -20,14 +20,6 @@ inline PolytopeChecks::Histogram pointRadii(const geometry::SolidFigures& figure
     return radii;
 }
 
-inline std::vector<PolytopeChecks::FaceClass> faceClasses(const geometry::SolidFigures& figures)
-{
-    std::vector<PolytopeChecks::FaceClass> classes;
-    for (const geometry::FaceClass& c : figures.faceClasses)
-        classes.push_back({c.count, c.corners, c.rgb});
-    return classes;
-}
-
 // Faces per corner count.
 inline std::map<int, int> faceKinds(const geometry::SolidFigures& figures)
 {

@@ -21,6 +21,7 @@ struct FaceClass {
     int count;
     int corners;
     std::uint32_t rgb;
+    bool operator==(const FaceClass& o) const { return count == o.count && corners == o.corners && rgb == o.rgb; }
 };
 
 // How a concave face of a given corner count looks: its reflex corners, and the zero-area
