@@ -2,6 +2,7 @@
 # Installs everything needed to build, run and test the demo on Debian 12 (or later).
 # Idempotent: when every package is already present it only checks and returns.
 set -euo pipefail
+source "$(dirname "$0")/packages.sh"
 
 packages=(
   build-essential cmake ninja-build pkg-config git
@@ -12,17 +13,9 @@ packages=(
   clang libclang-rt-dev
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-
+mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  install_packages setup "${missing[@]}"
 fi
 
 # miniaudio's header package arrived in Debian 13. On an older release take the same

@@ -10,21 +10,16 @@ cd "$root"
 
 bash scripts/setup.sh
 
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+source scripts/packages.sh
 seconds() { date +%s.%N; }
 took() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.1f s", b - a }'; }
 
 # Wine runs the tests; the toolchain with the posix thread model has std::thread.
 packages=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine dpkg-dev zip libglm-dev libcli11-dev libstb-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "windows: installing ${missing[*]}"
   t=$(seconds)
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  install_packages windows "${missing[@]}"
   echo "windows: toolchain and Wine installed in $(took "$t")"
 fi
 
