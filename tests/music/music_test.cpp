@@ -224,31 +224,33 @@ protected:
     }
 };
 
+// Plays a generated tone file (440 Hz left, 660 Hz right in stereo) for two seconds and
+// checks the pitch heard on each channel.
+Recording expectTones(const char* name, int rate, int channels, double leftHz, double rightHz)
+{
+    const std::string mp3 = makeToneMp3(name, rate, channels);
+    if (mp3.empty()) {
+        ADD_FAILURE() << "could not make " << name;
+        return {};
+    }
+    const Recording recording = playAndRecord(mp3, 2.0);
+    EXPECT_NEAR(dominantFrequency(recording.left), leftHz, 3.0) << name;
+    EXPECT_NEAR(dominantFrequency(recording.right), rightHz, 3.0) << name;
+    return recording;
+}
+
 TEST_F(MusicTest, StereoTrackReachesTheSinkWithItsTonesOnTheRightChannels)
 {
-    const std::string mp3 = makeToneMp3("stereo44100", 44100, 2);
-    ASSERT_FALSE(mp3.empty());
-    const Recording recording = playAndRecord(mp3, 2.0);
+    const Recording recording = expectTones("stereo44100", 44100, 2, 440.0, 660.0);
     ASSERT_GT(recording.left.size(), 44100u) << "parec recorded less than a second";
     EXPECT_GT(rms(recording.left, 0, recording.left.size()), 0.01);
-    EXPECT_NEAR(dominantFrequency(recording.left), 440.0, 3.0);
-    EXPECT_NEAR(dominantFrequency(recording.right), 660.0, 3.0);
 }
 
 TEST_F(MusicTest, MonoAnd48kHzFilesPlayAtTheirOwnPitch)
 {
-    const std::string mono = makeToneMp3("mono44100", 44100, 1);
-    ASSERT_FALSE(mono.empty());
-    const Recording monoRecording = playAndRecord(mono, 2.0);
-    EXPECT_NEAR(dominantFrequency(monoRecording.left), 440.0, 3.0);
-    EXPECT_NEAR(dominantFrequency(monoRecording.right), 440.0, 3.0);
-
+    expectTones("mono44100", 44100, 1, 440.0, 440.0);
     // Played unconverted, a 48 kHz file would come out 8 % low (404 and 606 Hz).
-    const std::string fast = makeToneMp3("stereo48000", 48000, 2);
-    ASSERT_FALSE(fast.empty());
-    const Recording fastRecording = playAndRecord(fast, 2.0);
-    EXPECT_NEAR(dominantFrequency(fastRecording.left), 440.0, 3.0);
-    EXPECT_NEAR(dominantFrequency(fastRecording.right), 660.0, 3.0);
+    expectTones("stereo48000", 48000, 2, 440.0, 660.0);
 }
 
 TEST_F(MusicTest, UnplayableFilesGiveSilenceQuietly)

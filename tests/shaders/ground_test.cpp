@@ -302,13 +302,8 @@ protected:
         return target.read();
     }
 
-    struct Fragment {
-        glm::vec3 vPos;
-        glm::vec2 gPos;
-        glm::vec3 uv;
-        glm::vec3 normal;
-        glm::vec3 dcol;
-    };
+    // What the fragment stage receives: the emitted corners' outputs, interpolated.
+    using Fragment = EmittedVertex;
 
     // The triangle's corners as the vertex stage places them (checked against the CPU terrain
     // by the tests above), so the picture tests see the geometry and fragment stages alone.
