@@ -82,16 +82,8 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
         return 1;
     }
 
-    // 1. Full screen at the desktop resolution, or a fixed window; default attributes give a
-    // compatibility context, which still has the fixed-function matrix stack.
-    sf::ContextSettings settings;
-    settings.depthBits = 24;
-    settings.stencilBits = 8;
-    settings.antialiasingLevel = 0;
-    settings.majorVersion = 3;
-    settings.minorVersion = 0;
-    settings.attributeFlags = sf::ContextSettings::Default;
-    settings.sRgbCapable = false;
+    // 1. Full screen at the desktop resolution, or a fixed window.
+    const sf::ContextSettings settings = showContextSettings();
     sf::Window window;
     if (options.windowed)
         window.create(sf::VideoMode(options.width, options.height), "demo", sf::Style::Titlebar | sf::Style::Close,

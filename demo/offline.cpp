@@ -449,12 +449,7 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         std::fprintf(stderr, "demo: no display to make an OpenGL context on (is DISPLAY set?)\n");
         return failed;
     }
-    sf::ContextSettings settings;
-    settings.depthBits = 24;
-    settings.stencilBits = 8;
-    settings.majorVersion = 3;
-    settings.minorVersion = 0;
-    sf::Context context(settings, 1, 1);
+    sf::Context context(showContextSettings(), 1, 1);
     if (!loadGLEntryPoints())
         return failed;
     const GLint largest = maximumPictureSize();
