@@ -1,4 +1,4 @@
-// Music against a real PulseAudio server (the null sink of scripts/services.sh): MP3 files made
+// Music against a real PulseAudio server (a null sink of the test's own): MP3 files made
 // with sox and lame are played, the sink's monitor is recorded with parec, and the recording is
 // analysed for the tones that went in.
 #include "music/music.h"
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -62,7 +63,8 @@ struct Recording {
 // Plays `path` through Music while parec records the default sink's monitor.
 Recording playAndRecord(const std::string& path, double seconds, float startSeconds = 0.0f)
 {
-    const std::string raw = workDir + "/recording.raw";
+    // Named by process: ctest may run several of these suites at once in the same folder.
+    const std::string raw = workDir + "/recording-" + std::to_string(getpid()) + ".raw";
     std::remove(raw.c_str());
     DemoTest::DemoProcess recorder({"parec", "--device=@DEFAULT_MONITOR@", "--latency-msec=20", "--format=float32le",
                                     "--rate=44100", "--channels=2", "--raw", raw});
@@ -80,12 +82,15 @@ Recording playAndRecord(const std::string& path, double seconds, float startSeco
     recorder.wait(10.0);
 
     Recording recording;
-    std::ifstream in(raw, std::ios::binary);
-    float frame[2];
-    while (in.read(reinterpret_cast<char*>(frame), sizeof frame)) {
-        recording.left.push_back(frame[0]);
-        recording.right.push_back(frame[1]);
+    {
+        std::ifstream in(raw, std::ios::binary);
+        float frame[2];
+        while (in.read(reinterpret_cast<char*>(frame), sizeof frame)) {
+            recording.left.push_back(frame[0]);
+            recording.right.push_back(frame[1]);
+        }
     }
+    std::remove(raw.c_str());
     return recording;
 }
 
@@ -217,12 +222,19 @@ private:
 
 class MusicTest : public ::testing::Test {
 protected:
+    // Each test process plays into a null sink of its own: recordings of the sink's monitor
+    // hear only this process, however many suites run at once.
     static void SetUpTestSuite()
     {
         run("mkdir -p " + workDir);
-        ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << "run through scripts/services.sh";
+        server = std::make_unique<PrivateAudioServer>();
+        ASSERT_TRUE(server->ready) << "could not start pulseaudio";
     }
+    static void TearDownTestSuite() { server.reset(); }
+
+    static std::unique_ptr<PrivateAudioServer> server;
 };
+std::unique_ptr<PrivateAudioServer> MusicTest::server;
 
 // Plays a generated tone file (440 Hz left, 660 Hz right in stereo) for two seconds and
 // checks the pitch heard on each channel.
