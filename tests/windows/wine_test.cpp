@@ -52,6 +52,11 @@ protected:
         ASSERT_TRUE(prefixReady) << "could not make the Wine prefix";
         ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << "run through scripts/services.sh";
         ASSERT_FALSE(screen.display.empty());
+        // Wine starts its own service processes beside the first program and shuts them down
+        // when the last program ends. A demo that ends at once cuts those short in the middle of
+        // starting, which one of them answers with a page fault on the shared stderr. A server
+        // kept up until TearDown leaves them be; one that a crashed test left behind goes first.
+        ASSERT_EQ(std::system("wineserver -k >/dev/null 2>&1; wineserver -p"), 0);
     }
 
     // The prefix's server and every Windows process still in it (the desktop process, a demo
@@ -101,45 +106,55 @@ std::pair<size_t, size_t> soundSpan(const std::vector<float>& pcm)
     return {first, end};
 }
 
-// Power from 40 to 1000 Hz in 1 Hz steps, where the track's drone and melody lie, of each
-// consecutive 1 s Hann-windowed segment (Goertzel), so a bin is as wide as its step.
-std::vector<std::vector<double>> secondSpectra(const float* pcm, size_t n)
+// Wine's audio thread misses deadlines while llvmpipe holds both cores. Each miss reaches the
+// sink as a run of digital silence, after which the stream mostly goes on where it left off:
+// taking those runs out leaves the track's own samples, give or take a few lost stretches.
+std::vector<float> withoutDropouts(const std::vector<float>& pcm, size_t& dropped)
 {
-    std::vector<double> window(rate);
-    for (size_t i = 0; i < rate; ++i)
-        window[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / rate);
-    std::vector<std::vector<double>> seconds;
-    for (size_t start = 0; start + rate <= n; start += rate) {
-        std::vector<double>& power = seconds.emplace_back(961, 0.0);
-        for (size_t bin = 0; bin < power.size(); ++bin) {
-            const double k = 2.0 * std::cos(2.0 * M_PI * (40.0 + bin) / rate);
-            double s1 = 0.0, s2 = 0.0;
-            for (size_t i = 0; i < rate; ++i) {
-                const double s = pcm[start + i] * window[i] + k * s1 - s2;
-                s2 = s1, s1 = s;
-            }
-            power[bin] = s1 * s1 + s2 * s2 - k * s1 * s2;
+    constexpr size_t shortestDropout = 32;
+    std::vector<float> kept;
+    kept.reserve(pcm.size());
+    dropped = 0;
+    for (size_t i = 0; i < pcm.size();) {
+        size_t end = i;
+        while (end < pcm.size() && pcm[end] == 0.0f)
+            ++end;
+        if (end - i >= shortestDropout) {
+            // Silence before the first sound or after the last is no dropout.
+            if (i > 0 && end < pcm.size())
+                dropped += end - i;
+        } else {
+            kept.insert(kept.end(), pcm.begin() + i, pcm.begin() + end);
         }
+        if (end < pcm.size())
+            kept.push_back(pcm[end]);
+        i = end + 1;
     }
-    return seconds;
+    return kept;
 }
 
-// The spectrum of `count` seconds from second `first`.
-std::vector<double> sumOf(const std::vector<std::vector<double>>& seconds, size_t first, size_t count)
-{
-    std::vector<double> power(961, 0.0);
-    for (size_t s = first; s < first + count && s < seconds.size(); ++s)
-        for (size_t bin = 0; bin < power.size(); ++bin)
-            power[bin] += seconds[s][bin];
-    return power;
-}
+struct Match {
+    double correlation = -1.0;
+    size_t at = 0;
+};
 
-double similarity(const std::vector<double>& a, const std::vector<double>& b)
+// The stretch of `track` starting in [first, last] that `piece` is most like, by normalised
+// correlation, so the sink's level does not matter.
+Match bestMatch(const float* piece, size_t length, const std::vector<float>& track, size_t first, size_t last)
 {
-    double dot = 0, aa = 0, bb = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        dot += a[i] * b[i], aa += a[i] * a[i], bb += b[i] * b[i];
-    return dot / std::sqrt(aa * bb);
+    double pieceEnergy = 0.0;
+    for (size_t i = 0; i < length; ++i)
+        pieceEnergy += double(piece[i]) * piece[i];
+    Match best;
+    for (size_t at = first; at <= last && at + length <= track.size(); ++at) {
+        double dot = 0.0, energy = 0.0;
+        for (size_t i = 0; i < length; ++i)
+            dot += double(piece[i]) * track[at + i], energy += double(track[at + i]) * track[at + i];
+        const double correlation = dot / std::sqrt(pieceEnergy * energy + 1e-30);
+        if (correlation > best.correlation)
+            best = {correlation, at};
+    }
+    return best;
 }
 
 TEST_F(WineTest, ItDrawsTheShowLetterboxedPlaysTheSoundtrackAndEndsOnEscape)
@@ -175,48 +190,42 @@ TEST_F(WineTest, ItDrawsTheShowLetterboxedPlaysTheSoundtrackAndEndsOnEscape)
     EXPECT_EQ(litBarPixels, 0) << "the bars are black";
     EXPECT_GT(picture / (screenWidth * (screenHeight - 2 * barHeight)), 15.0) << "the picture is (nearly) black";
 
-    // The sink heard the soundtrack: the spectrum of all it heard is that of the track over as
-    // long from the track's first sound (its drone and the tones over it). Not the waveform:
-    // with llvmpipe taking both cores, Wine's audio thread misses deadlines, which leaves gaps
-    // and delays the rest.
+    // The sink heard the soundtrack: with Wine's dropouts taken out, what it heard is the track's
+    // waveform, decoded here by ffmpeg. Each 50 ms piece is looked for a little after the last
+    // piece found, as a lost stretch moves the rest on.
     recorder.wait(0.0);
     const std::string track = shotDir + "/wine-track.raw";
     ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -i " + demoExe.substr(0, demoExe.rfind('/')) +
                            "/valdrim.mp3 -t 20 -f s16le -ac 2 -ar 44100 " + track).c_str()),
               0);
-    const std::vector<float> heard = readMono(recording), played = readMono(track);
+    size_t dropped = 0;
+    const std::vector<float> heard = withoutDropouts(readMono(recording), dropped), played = readMono(track);
     const auto [heardFrom, heardTo] = soundSpan(heard);
-    const size_t playedFrom = soundSpan(played).first, length = std::min<size_t>(heardTo - heardFrom, 15 * rate);
+    const size_t playedFrom = soundSpan(played).first;
     ASSERT_GE(heardTo, heardFrom + 3 * rate) << "less than 3 s of sound was recorded";
-    // Where the first sound is heard depends on the level, which Wine's mixer changes: take the
-    // best match among the track's first seconds.
-    const std::vector<double> heardPower = sumOf(secondSpectra(&heard[heardFrom], length), 0, length / rate);
-    const std::vector<std::vector<double>> playedSeconds = secondSpectra(&played[playedFrom], played.size() - playedFrom);
-    double best = 0.0;
-    size_t bestOffset = 0;
-    for (size_t offset = 0; offset <= 4 && offset + length / rate <= playedSeconds.size(); ++offset) {
-        const double match = similarity(heardPower, sumOf(playedSeconds, offset, length / rate));
-        if (match > best)
-            best = match, bestOffset = offset;
+
+    constexpr size_t piece = rate / 20, lostAtMost = rate / 20;
+    // Both first sounds are where a quiet fade-in crosses a level: start within 0.25 s of that.
+    size_t offset = playedFrom > rate / 4 ? playedFrom - rate / 4 : 0, reach = rate / 2;
+    size_t pieces = 0, matched = 0;
+    for (size_t at = heardFrom; at + piece <= heardTo; at += piece, ++pieces) {
+        const Match match = bestMatch(&heard[at], piece, played, offset, offset + reach);
+        if (match.correlation > 0.9) {
+            ++matched;
+            // The next piece follows on, give or take a few samples.
+            offset = match.at + piece - 64;
+            reach = lostAtMost;
+        } else {
+            // Lost in a longer stretch, or one inside this piece: look further on.
+            offset += piece;
+            reach = std::min(reach + lostAtMost, rate / 2);
+        }
     }
-    // Wine's audio thread misses deadlines while llvmpipe holds both cores: count the silent
-    // 10 ms blocks inside what was heard.
-    size_t blocks = 0, silent = 0;
-    for (size_t start = heardFrom; start + rate / 100 <= heardTo; start += rate / 100, ++blocks) {
-        double energy = 0.0;
-        for (size_t i = start; i < start + rate / 100; ++i)
-            energy += double(heard[i]) * heard[i];
-        silent += energy / (rate / 100) < 1e-7;
-    }
-    const double gaps = blocks > 0 ? double(silent) / blocks : 1.0;
-    std::printf("spectra of %.1f s from the first sound: similarity %.3f, %zu s into the track; %.0f %% of it silent\n",
-                double(length) / rate, best, bestOffset, 100.0 * gaps);
-    // With few gaps the spectrum is the track's (the rest of the track scores about 0.6, noise
-    // 0.1). Once a tenth or more of it is lost the spectrum is reshaped past recognition; the
-    // sound reached the sink all the same, which the length checked above shows.
-    if (gaps < 0.1) {
-        EXPECT_GT(best, 0.85) << "the sink did not hear the soundtrack";
-    }
+    std::printf("heard %.1f s of sound and %.1f s of dropouts: %zu of %zu pieces of 50 ms are the track's\n",
+                double(heardTo - heardFrom) / rate, double(dropped) / rate, matched, pieces);
+    // A piece holding a lost stretch matches only in part; any other sound, the track at another
+    // time or pitch, or noise matches none. On a busy machine Wine has lost up to a third.
+    EXPECT_GE(matched * 3, pieces) << "the sink did not hear the soundtrack";
 }
 
 TEST_F(WineTest, ACloseRequestEndsTheShow)
