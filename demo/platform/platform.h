@@ -1,11 +1,13 @@
 #pragma once
 
+#include <SFML/Window/ContextSettings.hpp>
+
 #include <cstddef>
 #include <string>
 #include <vector>
 
-// What the program needs from the operating system beyond the windowing library, each with a
-// POSIX (X11) and a Windows half.
+// What the program needs from the operating system and the GL driver beyond the windowing
+// library: each system's half in a source of its own, the GL context's in one for both.
 namespace Platform {
 
 // A connection to the display the window will open on (on X11: the one DISPLAY names), held
@@ -74,5 +76,28 @@ std::string findProgram(const std::string& program);
 // Whether standard error goes to a terminal (a progress bar can then redraw in place).
 bool standardErrorIsTerminal();
 int processId();
+
+// The context every mode asks for, windowed or not: default attributes give a compatibility
+// context, which still has the fixed-function matrix stack.
+sf::ContextSettings showContextSettings();
+
+// Major and minor version parsed from a GL_VERSION string such as "4.5 (Compatibility Profile)
+// Mesa 22.3.6"; {0, 0} when the string is null or malformed.
+struct GLVersion {
+    int major = 0;
+    int minor = 0;
+};
+
+GLVersion parseGLVersion(const char* versionString);
+
+// The shaders declare "#version 330".
+inline bool supportsShaders(GLVersion version)
+{
+    return version.major > 3 || (version.major == 3 && version.minor >= 3);
+}
+
+// Loads the entry points beyond GL 1.1 for the current context and checks that it can run the
+// shaders; when it cannot, says so in one line on standard error and returns false.
+bool loadGLEntryPoints();
 
 } // namespace Platform

@@ -1,6 +1,8 @@
 #include "options.h"
 
-#include "choreography.h"
+#include "capture.h"
+
+#include "show/show_cues.h"
 
 #include <CLI/CLI.hpp>
 
@@ -173,44 +175,6 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         options.frames = static_cast<unsigned>(count);
     }
     return parsed;
-}
-
-CaptureFormat captureFormatOf(const std::string& file)
-{
-    const auto endsWith = [&](const char* suffix) {
-        const std::string s(suffix);
-        return file.size() > s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0;
-    };
-    CaptureFormat format;
-    const size_t slash = file.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-    const size_t percent = name.find('%');
-    if (percent != std::string::npos) {
-        // Exactly one frame number, %d or %0Nd: the name is later used as a format string.
-        size_t end = percent + 1;
-        while (end < name.size() && name[end] >= '0' && name[end] <= '9')
-            ++end;
-        const bool oneNumber = end < name.size() && name[end] == 'd' && end - percent <= 3 &&
-                               name.find('%', percent + 1) == std::string::npos &&
-                               file.substr(0, file.size() - name.size()).find('%') == std::string::npos;
-        format.kind = oneNumber && endsWith(".png") ? CaptureFormat::Kind::images : CaptureFormat::Kind::unsupported;
-    }
-    else if (endsWith(".mp4"))
-        format.kind = CaptureFormat::Kind::mp4;
-    else if (endsWith(".mkv"))
-        format.kind = CaptureFormat::Kind::mkv;
-    else if (endsWith(".webm"))
-        format.kind = CaptureFormat::Kind::webm;
-    return format;
-}
-
-unsigned captureFrameCount(double from, double to, double fps)
-{
-    // Exact for whole frame counts such as 4 s at 10 fps, where (to - from) * fps rounds a hair
-    // above or below 40.
-    const double frames = (to - from) * fps;
-    const double whole = std::round(frames);
-    return static_cast<unsigned>(std::fabs(frames - whole) < 1e-6 ? whole : std::ceil(frames));
 }
 
 std::string usageText()

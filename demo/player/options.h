@@ -30,15 +30,3 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments);
 
 // The --help text, with every option, its default and examples.
 std::string usageText();
-
-// How a capture's output file is written, from its name.
-struct CaptureFormat {
-    enum class Kind { unsupported, mp4, mkv, webm, images };
-    Kind kind = Kind::unsupported;
-    bool hasSound() const { return kind == Kind::mp4 || kind == Kind::mkv || kind == Kind::webm; }
-    bool needsEvenSize() const { return hasSound(); } // yuv420p halves both sizes
-};
-CaptureFormat captureFormatOf(const std::string& file);
-
-// The number of frames a capture renders: every n >= 0 with from + n / fps < to.
-unsigned captureFrameCount(double from, double to, double fps);

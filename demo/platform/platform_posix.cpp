@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xlib.h>
+
 extern char** environ;
 
 namespace Platform {
@@ -29,6 +31,22 @@ constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previousActions[3];
 
 } // namespace
+
+DisplayConnection::DisplayConnection()
+    : handle(XOpenDisplay(nullptr))
+{
+}
+
+DisplayConnection::~DisplayConnection()
+{
+    if (handle != nullptr)
+        XCloseDisplay(static_cast<Display*>(handle));
+}
+
+bool DisplayConnection::available() const
+{
+    return handle != nullptr;
+}
 
 StopRequests::StopRequests()
 {

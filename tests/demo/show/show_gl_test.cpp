@@ -1,6 +1,6 @@
 // The show's frame path in a real context: drawing frames allocates nothing, whatever the time
 // (the traced show test shows that they make no GL object), and the canvas keeps its bars black.
-#include "demo/show.h"
+#include "show/show.h"
 #include "support/gl_context.h"
 
 #include <gtest/gtest.h>
