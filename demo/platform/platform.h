@@ -43,7 +43,8 @@ public:
 };
 
 // A program run with an argument vector (never through a shell), its standard input a pipe
-// that we write, its standard output and error going to a file.
+// that we write, its standard output and error kept by us where no other process can reach them
+// (in memory on Linux, an unnamed temporary file on Windows) for lastOutputLine.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -52,21 +53,27 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // arguments[0] is the program's full path. False when it could not be started.
-    bool start(const std::vector<std::string>& arguments, const std::string& outputLogPath);
+    bool start(const std::vector<std::string>& arguments);
     // Writes all of it; false when the child stopped reading (it ended) or a stop was requested
     // meanwhile (the caller checks StopRequests).
     bool write(const void* data, std::size_t size);
-    // Ends the input and waits: the exit status, or -1 when the child did not exit normally.
-    int finish();
+    // Ends the input and waits: the exit status, or -1 when the child did not exit normally or
+    // its status could not be learnt. A stop requested while waiting ends the child (-1).
+    int finish(const StopRequests& stop);
     // Ends the child at once and waits for it.
     void kill();
+    // The last line the child wrote that is not empty ("" when none, or before it was started).
+    std::string lastOutputLine() const;
 
     bool running() const { return started; }
 
 private:
+    int wait(const StopRequests* stop);
+
     bool started = false;
     long long process = 0; // pid, or the process handle on Windows
     long long input = -1;  // the pipe's writing end
+    long long output = -1; // the file holding what the child wrote
 };
 
 // The folder holding the running executable, without a trailing separator.

@@ -4,12 +4,12 @@
 #include "offscreen.h"
 
 #include "platform/platform.h"
+#include "show/choreography.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace {
@@ -52,13 +52,30 @@ CaptureFormat captureFormatOf(const std::string& file)
     return format;
 }
 
+float captureFrameTime(double from, double fps, unsigned n)
+{
+    return static_cast<float>(from + n / fps);
+}
+
 unsigned captureFrameCount(double from, double to, double fps)
 {
     // Exact for whole frame counts such as 4 s at 10 fps, where (to - from) * fps rounds a hair
     // above or below 40.
     const double frames = (to - from) * fps;
     const double whole = std::round(frames);
-    return static_cast<unsigned>(std::fabs(frames - whole) < 1e-6 ? whole : std::ceil(frames));
+    unsigned count = static_cast<unsigned>(std::fabs(frames - whole) < 1e-6 ? whole : std::ceil(frames));
+    // The show sees each time in single precision: a frame whose time rounds up to the end of
+    // the show would be drawn as nothing.
+    while (count > 0 && segmentAt(captureFrameTime(from, fps, count - 1)) > lastSegment)
+        --count;
+    return count;
+}
+
+std::string frameFileName(const std::string& pattern, unsigned n)
+{
+    char name[4096];
+    std::snprintf(name, sizeof name, pattern.c_str(), n);
+    return name;
 }
 
 std::vector<std::string> encoderArguments(const EncoderJob& job)
@@ -136,7 +153,7 @@ public:
     }
     void update(unsigned done)
     {
-        const int step = static_cast<int>(20.0 * done / total);
+        const int step = total > 0 ? static_cast<int>(20.0 * done / total) : 20;
         if (!terminal && step == lastStep)
             return;
         lastStep = step;
@@ -156,40 +173,26 @@ private:
     int lastStep = -1;
 };
 
-std::string lastLineOf(const std::string& path)
-{
-    std::ifstream file(path);
-    std::string line, last;
-    while (std::getline(file, line))
-        if (!line.empty())
-            last = line;
-    return last;
-}
-
-// Removes what a capture that did not finish left behind.
-void removeCaptureOutput(const Options& options, const std::string& partial, unsigned frames)
+// Removes what a capture that did not finish left behind: the partial video, or the numbered
+// images of the frames this run handed to the encoder, and no others.
+void removeCaptureOutput(const Options& options, const std::string& partial, unsigned framesSent)
 {
     if (captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images) {
         removeQuietly(partial);
         return;
     }
-    for (unsigned n = 0; n < frames; ++n) {
-        char name[4096];
-        std::snprintf(name, sizeof name, options.outputFile.c_str(), n);
-        removeQuietly(name);
-    }
+    for (unsigned n = 0; n < framesSent; ++n)
+        removeQuietly(frameFileName(options.outputFile, n));
 }
 
 } // namespace
 
 int runCapture(OffscreenShow& show, const Options& options, const std::string& ffmpeg,
-            const Platform::StopRequests& stop)
+               const Platform::StopRequests& stop)
 {
     const CaptureFormat format = captureFormatOf(options.outputFile);
     const bool images = format.kind == CaptureFormat::Kind::images;
     const std::string partial = images ? options.outputFile : partialFileName(options.outputFile, Platform::processId());
-    const std::string log =
-        (std::filesystem::temp_directory_path() / ("demo-ffmpeg-" + std::to_string(Platform::processId()) + ".log")).string();
 
     EncoderJob job;
     job.ffmpeg = ffmpeg;
@@ -211,25 +214,26 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
 
     const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
     Platform::ChildProcess encoder;
-    if (!encoder.start(encoderArguments(job), log)) {
+    if (!encoder.start(encoderArguments(job))) {
         std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
-        removeQuietly(log);
         return failed;
     }
 
     const FrameReader reader(show.canvas);
     Progress progress(frames);
     bool written = true;
+    unsigned sent = 0;
     // Hands frame n's picture, read back one frame earlier, to the encoder.
     const auto send = [&](unsigned n) {
         const void* pixels = reader.map(static_cast<int>(n % 2));
         written = pixels != nullptr && encoder.write(pixels, reader.bytes());
         reader.unmap();
+        sent = n + 1;
         progress.update(n + 1);
     };
     unsigned drawn = 0;
     for (; drawn < frames && written && stop.received() == 0; ++drawn) {
-        show.draw(static_cast<float>(options.from + drawn / options.fps));
+        show.draw(captureFrameTime(options.from, options.fps, drawn));
         reader.read(static_cast<int>(drawn % 2));
         if (drawn > 0)
             send(drawn - 1);
@@ -237,26 +241,25 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
     if (written && stop.received() == 0 && drawn == frames)
         send(frames - 1);
 
-    if (const int signal = stop.received()) {
+    int status = -1;
+    if (stop.received() == 0)
+        status = encoder.finish(stop); // a stop while it finishes the file ends it too
+    else
         encoder.kill();
-        removeCaptureOutput(options, partial, frames);
-        removeQuietly(log);
+    if (const int signal = stop.received()) {
+        removeCaptureOutput(options, partial, sent);
         std::fprintf(stderr, "\ndemo: capture stopped; nothing was written\n");
         return 128 + signal;
     }
-    const int status = encoder.finish();
     if (!written || status != 0) {
-        const std::string reason = lastLineOf(log);
-        removeCaptureOutput(options, partial, frames);
-        removeQuietly(log);
+        const std::string reason = encoder.lastOutputLine();
+        removeCaptureOutput(options, partial, sent);
         std::fprintf(stderr, "\ndemo: ffmpeg failed%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
         return failed;
     }
-    removeQuietly(log);
     if (!images && !moveIntoPlace(partial, options.outputFile))
         return failed;
     std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames,
                  frames / progress.seconds(), options.outputFile.c_str());
     return 0;
 }
-

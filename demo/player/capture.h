@@ -17,8 +17,15 @@ struct CaptureFormat {
 };
 CaptureFormat captureFormatOf(const std::string& file);
 
-// The number of frames a capture renders: every n >= 0 with from + n / fps < to.
+// The show time of a capture's frame n: from + n / fps, in the show's single precision.
+float captureFrameTime(double from, double fps, unsigned n);
+
+// The number of frames a capture renders: every n >= 0 with from + n / fps < to whose time the
+// show draws (it rounds below the end of the show).
 unsigned captureFrameCount(double from, double to, double fps);
+
+// The file of frame n of a numbered image pattern such as frames/%05d.png.
+std::string frameFileName(const std::string& pattern, unsigned n);
 
 struct EncoderJob {
     std::string ffmpeg;     // full path of the program

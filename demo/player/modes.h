@@ -16,7 +16,7 @@ struct OffscreenShow;
 int runLiveShow(const Options& options, const Platform::StopRequests& stop);
 
 // The frame at options.stillTime as a PNG.
-int writeStill(OffscreenShow& show, const Options& options);
+int writeStill(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop);
 
 // Every frame of the chosen range piped to `ffmpeg` (its full path) and encoded.
 int runCapture(OffscreenShow& show, const Options& options, const std::string& ffmpeg,

@@ -9,6 +9,7 @@ struct Options {
 
     Mode mode = Mode::show;
     bool windowed = false;
+    bool overwrite = false; // capture: numbered images may replace files already there
     unsigned width = 0;  // picture or window size; 0 until chosen, then the mode's default
     unsigned height = 0;
     double start = 0.0;  // live show: where the show and the music begin

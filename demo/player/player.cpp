@@ -1,5 +1,6 @@
 #include "player.h"
 
+#include "capture.h"
 #include "modes.h"
 #include "offscreen.h"
 
@@ -9,6 +10,8 @@
 #include <SFML/Window/Context.hpp>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #ifndef DEMO_VERSION
 #define DEMO_VERSION "unknown"
@@ -17,6 +20,25 @@
 namespace {
 
 constexpr int failed = 1;
+
+// A capture into numbered images replaces no file of its pattern unless asked to: an earlier
+// capture's frames may lie there. (A video is written under a name of its own and then renamed.)
+bool nothingToOverwrite(const Options& options)
+{
+    if (options.overwrite || captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images)
+        return true;
+    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
+    for (unsigned n = 0; n < frames; ++n) {
+        const std::string name = frameFileName(options.outputFile, n);
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
+            std::fprintf(stderr, "demo: %s is already there; --overwrite lets the capture replace it\n",
+                         name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
 
 // --still, --capture and --bench: the show rendered off-screen at exact times, with no window
 // on the screen.
@@ -30,7 +52,7 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
                                  "(on Debian or Ubuntu: apt-get install ffmpeg)\n");
             return failed;
         }
-        if (!canWriteIn(folderOf(options.outputFile)))
+        if (!canWriteIn(folderOf(options.outputFile)) || !nothingToOverwrite(options))
             return failed;
     }
     if (options.mode == Options::Mode::still && !canWriteIn(folderOf(options.outputFile)))
@@ -55,7 +77,7 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
     OffscreenShow show(options.width, options.height);
     switch (options.mode) {
     case Options::Mode::still:
-        return writeStill(show, options);
+        return writeStill(show, options, stop);
     case Options::Mode::capture:
         return runCapture(show, options, ffmpeg, stop);
     case Options::Mode::bench:

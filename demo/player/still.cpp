@@ -9,9 +9,13 @@
 #include <cstdio>
 #include <vector>
 
-int writeStill(OffscreenShow& show, const Options& options)
+int writeStill(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop)
 {
-    show.draw(static_cast<float>(options.stillTime));
+    // The command line admits only times the show draws; a frame not drawn is never written.
+    if (show.draw(static_cast<float>(options.stillTime)).over) {
+        std::fprintf(stderr, "demo: the show is over at %g s: there is no frame to write\n", options.stillTime);
+        return 1;
+    }
     const FrameReader reader(show.canvas);
     reader.read(0);
     const auto* rgba = static_cast<const unsigned char*>(reader.map(0));
@@ -36,6 +40,11 @@ int writeStill(OffscreenShow& show, const Options& options)
         removeQuietly(partial);
         std::fprintf(stderr, "demo: could not write \"%s\"\n", options.outputFile.c_str());
         return 1;
+    }
+    // A stop that came while the frame was made leaves nothing behind, as a capture's does.
+    if (const int signal = stop.received()) {
+        removeQuietly(partial);
+        return 128 + signal;
     }
     return moveIntoPlace(partial, options.outputFile) ? 0 : 1;
 }

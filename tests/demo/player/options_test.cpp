@@ -112,7 +112,7 @@ TEST(OptionsTest, TheUsageTextNamesEveryOption)
 {
     const std::string usage = usageText();
     for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
-                               "--bench", "--frames", "--help", "--version", "Examples"})
+                               "--overwrite", "--bench", "--frames", "--help", "--version", "Examples"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
