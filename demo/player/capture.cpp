@@ -2,6 +2,7 @@
 
 #include "modes.h"
 #include "offscreen.h"
+#include "soundtrack.h"
 
 #include "platform/platform.h"
 #include "show/choreography.h"
@@ -204,12 +205,10 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
     job.to = options.to;
     job.output = partial;
     if (format.hasSound()) {
-        const std::string soundtrack = Platform::executableDirectory() + "/valdrim.mp3";
-        std::error_code error;
-        if (std::filesystem::is_regular_file(soundtrack, error))
-            job.soundtrack = soundtrack;
-        else
-            std::fprintf(stderr, "demo: warning: %s is missing; the video has no sound\n", soundtrack.c_str());
+        job.soundtrack = findSoundtrack();
+        if (job.soundtrack.empty())
+            std::fprintf(stderr, "demo: warning: no %s in the working directory or in %s; the video has no sound\n",
+                         soundtrackName, Platform::executableDirectory().c_str());
     }
 
     const unsigned frames = captureFrameCount(options.from, options.to, options.fps);

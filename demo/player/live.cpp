@@ -1,4 +1,5 @@
 #include "modes.h"
+#include "soundtrack.h"
 
 #include "show/show.h"
 
@@ -27,7 +28,11 @@ int play(sf::Window& window, float start, const Platform::StopRequests& stop)
     ShowScene scene;
 
     // 12. The soundtrack starts at once, from where the show starts.
-    Music soundtrack("valdrim.mp3", start);
+    const std::string soundtrackPath = findSoundtrack();
+    if (soundtrackPath.empty())
+        std::fprintf(stderr, "demo: no %s in the working directory or in %s; the show plays in silence\n",
+                     soundtrackName, Platform::executableDirectory().c_str());
+    Music soundtrack(soundtrackPath.c_str(), start);
 
     // 13. Off-screen targets, each followed by its texture.
     const PassTargets targets(picture);
