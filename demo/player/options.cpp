@@ -57,10 +57,21 @@ bool inShow(double seconds)
     return seconds >= 0.0 && segmentAt(static_cast<float>(seconds)) <= lastSegment;
 }
 
-ParsedOptions failure(std::string message)
+// The message quotes what was typed: control characters in it are written out as \xNN, so that
+// the message stays one line and sends nothing to the terminal.
+ParsedOptions failure(const std::string& message)
 {
     ParsedOptions parsed;
-    parsed.error = std::move(message);
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            parsed.error += escaped;
+        } else {
+            parsed.error += c;
+        }
+    }
     return parsed;
 }
 

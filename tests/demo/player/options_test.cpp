@@ -78,6 +78,7 @@ TEST(OptionsTest, BadCommandLinesNameTheirProblem)
         {{"--start", "86.4"}, "--start"},
         {{"--start", "-1"}, "--start"},
         {{"--start", "nan"}, "--start"},
+        {{"--start", "1\n2\x1b[2J"}, "1\\x0a2\\x1b[2J"}, // typed control characters stay harmless
         {{"--start"}, "--start"},
         {{"--still", "12"}, "--still"},
         {{"--still", "90", "a.png"}, "--still"},
