@@ -123,3 +123,23 @@ set(GLEW_VERSION 2.2.0)
 unset(_glew_prefix)
 EOF
 }
+
+# pack_twice STAGE BUILD GENERATOR FILE DEST: CPack's archive FILE of BUILD's install rules,
+# packed twice under STAGE and copied to DEST when both come out the same bytes. The files carry
+# the time SOURCE_DATE_EPOCH (cmake/Packaging.cmake). CPack adds them in the order the file
+# system lists its staging folder: on ext4 a hash seeded per file system, on a tmpfs the order
+# the install rules made them; so STAGE must be a tmpfs.
+pack_twice() {
+  local stage=$1 build=$2 generator=$3 file=$4 dest=$5
+  [ -n "${SOURCE_DATE_EPOCH:-}" ] || { echo "packages: SOURCE_DATE_EPOCH is not set" >&2; return 1; }
+  [ "$(stat -f -c %T "$stage")" = tmpfs ] || { echo "packages: $stage is not a tmpfs" >&2; return 1; }
+  local run
+  for run in 1 2; do
+    (umask 022 && cd "$build" && TZ=UTC cpack -G "$generator" -B "$stage/$run" >/dev/null) ||
+      { echo "packages: cpack failed in $build" >&2; return 1; }
+  done
+  cmp "$stage/1/$file" "$stage/2/$file" || { echo "packages: packing $file twice gave different bytes" >&2; return 1; }
+  mkdir -p "$dest"
+  cp "$stage/1/$file" "$dest/$file"
+  rm -rf "${stage:?}/1" "${stage:?}/2"
+}

@@ -15,7 +15,7 @@ seconds() { date +%s.%N; }
 took() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.1f s", b - a }'; }
 
 # Wine runs the tests; the toolchain with the posix thread model has std::thread.
-packages=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine dpkg-dev zip libglm-dev libcli11-dev libstb-dev)
+packages=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine dpkg-dev libglm-dev libcli11-dev libstb-dev)
 mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
   t=$(seconds)
@@ -74,18 +74,11 @@ echo "windows: demo.exe up to date in $(took "$t")"
 # Beside the executable, as in the Linux build, for runs from the build folder.
 cp -p "$root/build/bin/valdrim.mp3" "$out/bin/valdrim.mp3"
 
-# The package: flat, so that the demo finds its soundtrack beside it when double-clicked.
+# The package (cmake/Packaging.cmake), packed on a tmpfs of its own for a fixed file order; the
+# files carry the time of the last commit.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}
+mkdir -p "$out/pack"
+unshare --mount bash -ec 'mount -t tmpfs tmpfs "$1" && source scripts/packages.sh && pack_twice "$@"' \
+  pack "$out/pack" "$out" ZIP demo-windows.zip "$out"
 zip=$out/demo-windows.zip
-pack=$out/package
-inputs=("$out/bin/demo.exe" "$out/bin/valdrim.mp3" "$root/scripts/windows-readme.txt")
-stale=0
-[ -f "$zip" ] || stale=1
-for f in "${inputs[@]}"; do [ "$f" -nt "$zip" ] && stale=1; done
-if [ $stale -eq 1 ]; then
-  rm -rf "$pack" "$zip"
-  mkdir -p "$pack"
-  cp "$out/bin/demo.exe" "$out/bin/valdrim.mp3" "$pack/"
-  sed 's/$/\r/' "$root/scripts/windows-readme.txt" > "$pack/README.txt"
-  (cd "$pack" && zip -q -X -9 "$zip" demo.exe valdrim.mp3 README.txt)
-fi
 echo "windows: $zip ($(stat -c %s "$zip") bytes)"
