@@ -16,6 +16,8 @@
 #     id, so a caller stops it by that id, and its exit status is the script's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# Making a root, mounting and chroot need root; a user with sudo gets there through it.
+if [ "$(id -u)" -ne 0 ]; then exec sudo -- "$here/root.sh" "$@"; fi
 
 make_root() {
   local dir=$1 suite=$2
