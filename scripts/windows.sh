@@ -78,7 +78,9 @@ cp -p "$root/build/bin/valdrim.mp3" "$out/bin/valdrim.mp3"
 # files carry the time of the last commit.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}
 mkdir -p "$out/pack"
-unshare --mount bash -ec 'mount -t tmpfs tmpfs "$1" && source scripts/packages.sh && pack_twice "$@"' \
+# The mount needs root (through sudo for a user who is not).
+as_root env SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" unshare --mount \
+  bash -ec 'mount -t tmpfs tmpfs "$1" && source scripts/packages.sh && pack_twice "$@"' \
   pack "$out/pack" "$out" ZIP demo-windows.zip "$out"
 zip=$out/demo-windows.zip
 echo "windows: $zip ($(stat -c %s "$zip") bytes)"
