@@ -4,9 +4,23 @@
 
 namespace Kest {
 
+namespace {
+
+bool hasSinglePrecisionDepth()
+{
+    return GLEW_VERSION_4_1 || GLEW_ARB_ES2_compatibility;
+}
+
+} // namespace
+
+bool hasDirectStateAccess()
+{
+    return GLEW_VERSION_4_5 || GLEW_ARB_direct_state_access;
+}
+
 void setClearDepth(float depth)
 {
-    if (glClearDepthf != nullptr)
+    if (hasSinglePrecisionDepth())
         glClearDepthf(depth);
     else
         glClearDepth(depth);
@@ -14,7 +28,7 @@ void setClearDepth(float depth)
 
 void setDepthRange(float nearValue, float farValue)
 {
-    if (glDepthRangef != nullptr)
+    if (hasSinglePrecisionDepth())
         glDepthRangef(nearValue, farValue);
     else
         glDepthRange(nearValue, farValue);

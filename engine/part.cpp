@@ -1,5 +1,7 @@
 #include "part.h"
 
+#include "gl_fallback.h"
+
 #include <glm/gtc/type_ptr.hpp>
 
 namespace Kest {
@@ -10,7 +12,7 @@ namespace {
 // buffer is bound to `target` at both uploads, so glBufferData there has the same effect.
 void fillBuffer(GLenum target, GLuint buffer, size_t bytes, const void* data)
 {
-    if (glNamedBufferData != nullptr)
+    if (hasDirectStateAccess())
         glNamedBufferData(buffer, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
     else
         glBufferData(target, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);

@@ -161,15 +161,6 @@ TEST_F(EngineGLTest, SetMeshUploadsAndRecordsTheLayoutOncePerVertexType)
     EXPECT_EQ(static_cast<GLuint>(recorded), part.elementBuffer);
 }
 
-// Clears one of the loader's entry points for a scope, as on a driver without it.
-template <typename Pointer>
-struct WithoutEntryPoint {
-    Pointer& pointer;
-    const Pointer saved;
-    explicit WithoutEntryPoint(Pointer& loaded) : pointer(loaded), saved(loaded) { pointer = nullptr; }
-    ~WithoutEntryPoint() { pointer = saved; }
-};
-
 struct UploadState {
     std::vector<GLuint> vertexWords;
     std::vector<GLuint> elements;
@@ -212,9 +203,10 @@ TEST_F(EngineGLTest, WithoutTheNewerEntryPointsUploadsAndDepthStateMatchTheNorma
     normal.setMesh(triangle, triangleElements);
     Kest::Part fallback(program);
     {
-        WithoutEntryPoint<PFNGLNAMEDBUFFERDATAPROC> cleared(__glewNamedBufferData);
+        const KestTest::WithoutNewerGL olderContext;
         fallback.setMesh(quadA, quadElements);
         fallback.setMesh(triangle, triangleElements);
+        EXPECT_EQ(KestTest::WithoutNewerGL::trappedCalls(), 0);
     }
     const UploadState expected = uploadedBy(normal);
     const UploadState got = uploadedBy(fallback);
@@ -239,9 +231,9 @@ TEST_F(EngineGLTest, WithoutTheNewerEntryPointsUploadsAndDepthStateMatchTheNorma
     const std::vector<GLfloat> normalDepth = depthState();
     EXPECT_EQ(normalDepth, std::vector<GLfloat>({0.25f, 0.1f, 1.0f})) << "the range is clamped to [0, 1]";
     {
-        WithoutEntryPoint<PFNGLCLEARDEPTHFPROC> clearDepth(__glewClearDepthf);
-        WithoutEntryPoint<PFNGLDEPTHRANGEFPROC> depthRange(__glewDepthRangef);
+        const KestTest::WithoutNewerGL olderContext;
         setDepth();
+        EXPECT_EQ(KestTest::WithoutNewerGL::trappedCalls(), 0);
     }
     EXPECT_EQ(depthState(), normalDepth);
     glClearDepth(1.0);

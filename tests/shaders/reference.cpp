@@ -1,6 +1,6 @@
 #include "reference.h"
 
-#include "demo/show_cues.h"
+#include "show/show_cues.h"
 
 #include <glm/geometric.hpp>
 #include <glm/mat3x3.hpp>

@@ -1,6 +1,6 @@
 // The show's cues, once: each falls on a segment boundary, and the GLSL literals that time the
 // shaders' effects say the same numbers as the header the C++ code uses.
-#include "demo/show_cues.h"
+#include "show/show_cues.h"
 #include "shaders/shaders.h"
 
 #include <gtest/gtest.h>

@@ -238,6 +238,16 @@ void DemoProcess::signal(int signal) const
         kill(pid, signal);
 }
 
+bool DemoProcess::catches(int signal) const
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+    return false;
+}
+
 Exit DemoProcess::wait(double seconds)
 {
     Exit result;

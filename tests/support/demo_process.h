@@ -53,6 +53,9 @@ public:
     Exit wait(double seconds);
     // Sends `signal` to the process, as a user's Ctrl-C or a service manager would.
     void signal(int signal) const;
+    // Whether the process has a handler of its own for `signal` (it then sees it, not dies of it).
+    bool catches(int signal) const;
+    pid_t id() const { return pid; }
 
 private:
     pid_t pid = -1;

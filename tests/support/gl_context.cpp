@@ -66,6 +66,49 @@ void GLTest::SetUp()
     ASSERT_NE(glGetString(GL_VERSION), nullptr) << "no current GL context";
 }
 
+namespace {
+
+int trapped = 0;
+
+void GLAPIENTRY countNamedBufferData(GLuint, GLsizeiptr, const void*, GLenum) { ++trapped; }
+void GLAPIENTRY countClearDepthf(GLfloat) { ++trapped; }
+void GLAPIENTRY countDepthRangef(GLfloat, GLfloat) { ++trapped; }
+
+} // namespace
+
+WithoutNewerGL::WithoutNewerGL()
+    : version41(__GLEW_VERSION_4_1)
+    , version45(__GLEW_VERSION_4_5)
+    , es2Compatibility(__GLEW_ARB_ES2_compatibility)
+    , directStateAccess(__GLEW_ARB_direct_state_access)
+    , namedBufferData(__glewNamedBufferData)
+    , clearDepthf(__glewClearDepthf)
+    , depthRangef(__glewDepthRangef)
+{
+    trapped = 0;
+    __GLEW_VERSION_4_1 = __GLEW_VERSION_4_5 = GL_FALSE;
+    __GLEW_ARB_ES2_compatibility = __GLEW_ARB_direct_state_access = GL_FALSE;
+    __glewNamedBufferData = countNamedBufferData;
+    __glewClearDepthf = countClearDepthf;
+    __glewDepthRangef = countDepthRangef;
+}
+
+WithoutNewerGL::~WithoutNewerGL()
+{
+    __GLEW_VERSION_4_1 = version41;
+    __GLEW_VERSION_4_5 = version45;
+    __GLEW_ARB_ES2_compatibility = es2Compatibility;
+    __GLEW_ARB_direct_state_access = directStateAccess;
+    __glewNamedBufferData = namedBufferData;
+    __glewClearDepthf = clearDepthf;
+    __glewDepthRangef = depthRangef;
+}
+
+int WithoutNewerGL::trappedCalls()
+{
+    return trapped;
+}
+
 std::unique_ptr<float[]> readPixels(int x, int y, int width, int height)
 {
     std::unique_ptr<float[]> pixels(new float[static_cast<size_t>(width) * height * 4]);

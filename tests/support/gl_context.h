@@ -21,6 +21,27 @@ private:
     static std::unique_ptr<sf::Context> context;
 };
 
+// For its lifetime the context looks, to the engine, like a 3.3 one without direct state access
+// or the single-precision depth calls: the loader's version and extension flags for them are
+// cleared. Their entry points keep a pointer, as GLX hands one out for any name, but one that
+// only counts its calls: code that chose by the pointer would be caught calling it.
+class WithoutNewerGL {
+public:
+    WithoutNewerGL();
+    ~WithoutNewerGL();
+    WithoutNewerGL(const WithoutNewerGL&) = delete;
+    WithoutNewerGL& operator=(const WithoutNewerGL&) = delete;
+
+    // Calls that reached the counting entry points since construction.
+    static int trappedCalls();
+
+private:
+    GLboolean version41, version45, es2Compatibility, directStateAccess;
+    PFNGLNAMEDBUFFERDATAPROC namedBufferData;
+    PFNGLCLEARDEPTHFPROC clearDepthf;
+    PFNGLDEPTHRANGEFPROC depthRangef;
+};
+
 // Reads back the colour attachment of the bound read framebuffer as RGBA floats.
 std::unique_ptr<float[]> readPixels(int x, int y, int width, int height);
 

@@ -192,4 +192,21 @@ TEST_F(WineTest, AContextBelowGL33EndsWithOneLineAndStatus1)
     EXPECT_EQ(std::count(exit.err.begin(), exit.err.end(), '\n'), 1) << exit.err;
 }
 
+// A program named ffmpeg.exe in the current folder is not the encoder: only PATH's folders are
+// searched, and Wine's PATH has none.
+TEST_F(WineTest, AnFfmpegInTheCurrentFolderIsNotRun)
+{
+    char name[] = "/tmp/demo-wine-cwd-XXXXXX";
+    const std::string folder = mkdtemp(name);
+    const std::string copy = folder + "/demo.exe";
+    ASSERT_EQ(std::system(("cp " + demoExe + " " + copy + " && cp " + demoExe + " " + folder + "/ffmpeg.exe").c_str()),
+              0);
+    DemoProcess demo(copy, {"DISPLAY=" + screen.display},
+                     {"wine", copy, "--capture", "out.mp4", "--size", "160x90", "--to", "0.5"});
+    const Exit exit = demo.wait(60.0);
+    EXPECT_EQ(exit.status, 1);
+    EXPECT_NE(exit.err.find("needs the ffmpeg program"), std::string::npos) << exit.err;
+    std::system(("rm -rf " + folder).c_str());
+}
+
 } // namespace

@@ -3,7 +3,7 @@
 // Every float is printed with 9 significant digits, enough to read back the exact value.
 // choreography-dump --shot-middles: the middle of each of the ten shots, in seconds, one line.
 
-#include "demo/choreography.h"
+#include "show/choreography.h"
 
 #include <glm/mat4x4.hpp>
 

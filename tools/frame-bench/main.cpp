@@ -5,8 +5,8 @@
 //                                     shows a pixel that is not black
 // The last two need an X display.
 
-#include "demo/choreography.h"
-#include "demo/show.h"
+#include "show/choreography.h"
+#include "show/show.h"
 #include "screen_probe.h"
 
 #include "engine/model.h"

@@ -1,7 +1,8 @@
 // The command line and the capture's plan, without a context: what each command line asks for,
 // and the one line that names what is wrong with a bad one.
-#include "demo/encoder.h"
-#include "demo/options.h"
+#include "player/capture.h"
+#include "player/offscreen.h"
+#include "player/options.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +112,7 @@ TEST(OptionsTest, TheUsageTextNamesEveryOption)
 {
     const std::string usage = usageText();
     for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
-                               "--bench", "--frames", "--help", "--version", "Examples"})
+                               "--overwrite", "--bench", "--frames", "--help", "--version", "Examples"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -1,4 +1,4 @@
-#include "demo/projection.h"
+#include "show/projection.h"
 #include "support/gl_context.h"
 
 #include <gtest/gtest.h>

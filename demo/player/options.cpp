@@ -1,6 +1,9 @@
 #include "options.h"
 
-#include "choreography.h"
+#include "capture.h"
+
+#include "show/choreography.h"
+#include "show/letterbox.h"
 
 #include <CLI/CLI.hpp>
 
@@ -47,9 +50,11 @@ bool parseNumber(const std::string& text, double& value)
     return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
+// Judged on the time as the show will see it, in single precision: 86.399999 rounds to 86.4,
+// where nothing is drawn.
 bool inShow(double seconds)
 {
-    return seconds >= 0.0 && seconds < ShowCues::showLength;
+    return seconds >= 0.0 && segmentAt(static_cast<float>(seconds)) <= lastSegment;
 }
 
 ParsedOptions failure(std::string message)
@@ -67,13 +72,14 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.set_help_flag(); // our own usage text, not the library's
     app.allow_windows_style_options(false);
 
-    bool help = false, version = false, windowed = false, bench = false;
+    bool help = false, version = false, windowed = false, bench = false, overwrite = false;
     std::string size, start, fps, from, to, frames, capture;
     std::vector<std::string> still;
     app.add_flag("-h,--help", help);
     app.add_flag("--version", version);
     app.add_flag("--windowed", windowed);
     app.add_flag("--bench", bench);
+    app.add_flag("--overwrite", overwrite);
     app.add_option("--size", size);
     app.add_option("--start", start);
     app.add_option("--still", still)->expected(2)->allow_extra_args(false);
@@ -117,15 +123,21 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--start is for the live show; a capture takes --from and --to");
     if ((given("--fps") || given("--from") || given("--to")) && options.mode != Options::Mode::capture)
         return failure("--fps, --from and --to need --capture");
+    if (overwrite && options.mode != Options::Mode::capture)
+        return failure("--overwrite needs --capture");
     if (given("--frames") && options.mode != Options::Mode::bench)
         return failure("--frames needs --bench");
     if (given("--size") && live && !windowed)
         return failure("--size needs --windowed (the full-screen show uses the desktop's size)");
     options.windowed = windowed;
+    options.overwrite = overwrite;
 
     if (given("--size")) {
         if (!parseSize(size, options.width, options.height))
             return failure("--size must be WIDTHxHEIGHT with both at least 1, not \"" + size + "\"");
+        const Letterbox picture = computeLetterbox(options.width, options.height);
+        if (picture.width == 0 || picture.height == 0)
+            return failure("--size " + size + " leaves no room for the 16:9 picture");
     } else if (windowed) {
         options.width = defaultWindowWidth;
         options.height = defaultWindowHeight;
@@ -157,6 +169,11 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
             return failure("--to must be a time in seconds in (0, " + formatSeconds(ShowCues::showLength) + "], not \"" + to + "\"");
         if (options.from >= options.to)
             return failure("--from must come before --to");
+        // Less than one frame's time is a slip, not a capture, even where a frame starts in it.
+        if ((options.to - options.from) * options.fps < 1.0 - 1e-6 ||
+            captureFrameCount(options.from, options.to, options.fps) == 0)
+            return failure("--from and --to leave less than one frame to capture at " + formatSeconds(options.fps) +
+                           " frames per second");
         const CaptureFormat format = captureFormatOf(capture);
         if (format.kind == CaptureFormat::Kind::unsupported)
             return failure("--capture writes .mp4, .mkv, .webm or a numbered image pattern such as frames/%05d.png, not \"" +
@@ -173,44 +190,6 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         options.frames = static_cast<unsigned>(count);
     }
     return parsed;
-}
-
-CaptureFormat captureFormatOf(const std::string& file)
-{
-    const auto endsWith = [&](const char* suffix) {
-        const std::string s(suffix);
-        return file.size() > s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0;
-    };
-    CaptureFormat format;
-    const size_t slash = file.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-    const size_t percent = name.find('%');
-    if (percent != std::string::npos) {
-        // Exactly one frame number, %d or %0Nd: the name is later used as a format string.
-        size_t end = percent + 1;
-        while (end < name.size() && name[end] >= '0' && name[end] <= '9')
-            ++end;
-        const bool oneNumber = end < name.size() && name[end] == 'd' && end - percent <= 3 &&
-                               name.find('%', percent + 1) == std::string::npos &&
-                               file.substr(0, file.size() - name.size()).find('%') == std::string::npos;
-        format.kind = oneNumber && endsWith(".png") ? CaptureFormat::Kind::images : CaptureFormat::Kind::unsupported;
-    }
-    else if (endsWith(".mp4"))
-        format.kind = CaptureFormat::Kind::mp4;
-    else if (endsWith(".mkv"))
-        format.kind = CaptureFormat::Kind::mkv;
-    else if (endsWith(".webm"))
-        format.kind = CaptureFormat::Kind::webm;
-    return format;
-}
-
-unsigned captureFrameCount(double from, double to, double fps)
-{
-    // Exact for whole frame counts such as 4 s at 10 fps, where (to - from) * fps rounds a hair
-    // above or below 40.
-    const double frames = (to - from) * fps;
-    const double whole = std::round(frames);
-    return static_cast<unsigned>(std::fabs(frames - whole) < 1e-6 ? whole : std::ceil(frames));
 }
 
 std::string usageText()
@@ -232,6 +211,8 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
                         numbered image pattern such as frames/%05d.png (no sound); needs ffmpeg
   --fps N               frames per second of a capture (0 < N <= 240; default 60)
   --from S, --to S      the part of the show to capture (default 0 to 86.4)
+  --overwrite           let a capture into numbered images replace files of the pattern that
+                        are already there (without it, the capture refuses to start)
   --size WxH            picture size of --still, --capture and --bench (default 1920x1080); a
                         picture that is not 16:9 gets black bars
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <SFML/Window/ContextSettings.hpp>
+
 #include <cstddef>
 #include <string>
 #include <vector>
 
-// What the program needs from the operating system beyond the windowing library, each with a
-// POSIX (X11) and a Windows half.
+// What the program needs from the operating system and the GL driver beyond the windowing
+// library: each system's half in a source of its own, the GL context's in one for both.
 namespace Platform {
 
 // A connection to the display the window will open on (on X11: the one DISPLAY names), held
@@ -41,7 +43,8 @@ public:
 };
 
 // A program run with an argument vector (never through a shell), its standard input a pipe
-// that we write, its standard output and error going to a file.
+// that we write, its standard output and error kept by us where no other process can reach them
+// (in memory on Linux, an unnamed temporary file on Windows) for lastOutputLine.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -50,21 +53,27 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // arguments[0] is the program's full path. False when it could not be started.
-    bool start(const std::vector<std::string>& arguments, const std::string& outputLogPath);
+    bool start(const std::vector<std::string>& arguments);
     // Writes all of it; false when the child stopped reading (it ended) or a stop was requested
     // meanwhile (the caller checks StopRequests).
     bool write(const void* data, std::size_t size);
-    // Ends the input and waits: the exit status, or -1 when the child did not exit normally.
-    int finish();
+    // Ends the input and waits: the exit status, or -1 when the child did not exit normally or
+    // its status could not be learnt. A stop requested while waiting ends the child (-1).
+    int finish(const StopRequests& stop);
     // Ends the child at once and waits for it.
     void kill();
+    // The last line the child wrote that is not empty ("" when none, or before it was started).
+    std::string lastOutputLine() const;
 
     bool running() const { return started; }
 
 private:
+    int wait(const StopRequests* stop);
+
     bool started = false;
     long long process = 0; // pid, or the process handle on Windows
     long long input = -1;  // the pipe's writing end
+    long long output = -1; // the file holding what the child wrote
 };
 
 // The folder holding the running executable, without a trailing separator.
@@ -74,5 +83,28 @@ std::string findProgram(const std::string& program);
 // Whether standard error goes to a terminal (a progress bar can then redraw in place).
 bool standardErrorIsTerminal();
 int processId();
+
+// The context every mode asks for, windowed or not: default attributes give a compatibility
+// context, which still has the fixed-function matrix stack.
+sf::ContextSettings showContextSettings();
+
+// Major and minor version parsed from a GL_VERSION string such as "4.5 (Compatibility Profile)
+// Mesa 22.3.6"; {0, 0} when the string is null or malformed.
+struct GLVersion {
+    int major = 0;
+    int minor = 0;
+};
+
+GLVersion parseGLVersion(const char* versionString);
+
+// The shaders declare "#version 330".
+inline bool supportsShaders(GLVersion version)
+{
+    return version.major > 3 || (version.major == 3 && version.minor >= 3);
+}
+
+// Loads the entry points beyond GL 1.1 for the current context and checks that it can run the
+// shaders; when it cannot, says so in one line on standard error and returns false.
+bool loadGLEntryPoints();
 
 } // namespace Platform

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cwchar>
 
 namespace Platform {
 
@@ -109,22 +110,33 @@ ChildProcess::~ChildProcess()
 {
     if (started)
         kill();
+    if (output != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(output));
 }
 
-bool ChildProcess::start(const std::vector<std::string>& arguments, const std::string& outputLogPath)
+bool ChildProcess::start(const std::vector<std::string>& arguments)
 {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+    // What the child says goes to a temporary file of a fresh name that nobody else may open
+    // and that goes away with its last handle.
+    wchar_t folder[MAX_PATH + 1], name[MAX_PATH + 1];
+    const DWORD folderLength = GetTempPathW(MAX_PATH + 1, folder);
+    if (folderLength == 0 || folderLength > MAX_PATH || GetTempFileNameW(folder, L"dmo", 0, name) == 0)
         return false;
-    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE log = CreateFileW(widen(outputLogPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE log = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             &inheritable, TRUNCATE_EXISTING,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                             nullptr);
     if (log == INVALID_HANDLE_VALUE) {
-        CloseHandle(readEnd);
-        CloseHandle(writeEnd);
+        DeleteFileW(name);
         return false;
     }
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        CloseHandle(log);
+        return false;
+    }
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
 
     std::wstring commandLine;
     for (const std::string& argument : arguments)
@@ -140,14 +152,19 @@ bool ChildProcess::start(const std::vector<std::string>& arguments, const std::s
     const BOOL created = CreateProcessW(widen(arguments[0]).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                                         CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
     CloseHandle(readEnd);
-    CloseHandle(log);
     if (!created) {
         CloseHandle(writeEnd);
+        CloseHandle(log);
         return false;
     }
+    // Our handle keeps the output readable after the child has gone; no other process inherits it.
+    SetHandleInformation(log, HANDLE_FLAG_INHERIT, 0);
     CloseHandle(info.hThread);
+    if (output != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(output));
     process = reinterpret_cast<long long>(info.hProcess);
     input = reinterpret_cast<long long>(writeEnd);
+    output = reinterpret_cast<long long>(log);
     started = true;
     return true;
 }
@@ -166,19 +183,32 @@ bool ChildProcess::write(const void* data, std::size_t size)
     return true;
 }
 
-int ChildProcess::finish()
+int ChildProcess::wait(const StopRequests* stop)
 {
     if (!started)
         return -1;
     CloseHandle(reinterpret_cast<HANDLE>(input));
     input = -1;
-    const HANDLE handle = reinterpret_cast<HANDLE>(process);
-    WaitForSingleObject(handle, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(handle, &code);
-    CloseHandle(handle);
     started = false;
-    return static_cast<int>(code);
+    const HANDLE handle = reinterpret_cast<HANDLE>(process);
+    // Polled, so that a stop requested while the child finishes its work is acted on at once.
+    DWORD waited = WAIT_TIMEOUT;
+    while ((waited = WaitForSingleObject(handle, 10)) == WAIT_TIMEOUT) {
+        if (stop != nullptr && stop->received() != 0) {
+            TerminateProcess(handle, 1);
+            stop = nullptr;
+        }
+    }
+    DWORD code = 0;
+    const bool known = waited == WAIT_OBJECT_0 && GetExitCodeProcess(handle, &code);
+    CloseHandle(handle);
+    return known ? static_cast<int>(code) : -1;
+}
+
+int ChildProcess::finish(const StopRequests& stop)
+{
+    const int status = wait(&stop);
+    return stop.received() != 0 ? -1 : status;
 }
 
 void ChildProcess::kill()
@@ -186,7 +216,28 @@ void ChildProcess::kill()
     if (!started)
         return;
     TerminateProcess(reinterpret_cast<HANDLE>(process), 1);
-    finish();
+    wait(nullptr);
+}
+
+std::string ChildProcess::lastOutputLine() const
+{
+    if (output == -1)
+        return {};
+    const HANDLE file = reinterpret_cast<HANDLE>(output);
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    OVERLAPPED at{};
+    while (ReadFile(file, buffer, sizeof buffer, &got, &at) && got > 0) {
+        text.append(buffer, got);
+        const unsigned long long next = (static_cast<unsigned long long>(at.OffsetHigh) << 32 | at.Offset) + got;
+        at.Offset = static_cast<DWORD>(next);
+        at.OffsetHigh = static_cast<DWORD>(next >> 32);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const size_t newline = text.find_last_of('\n');
+    return newline == std::string::npos ? text : text.substr(newline + 1);
 }
 
 std::string executableDirectory()
@@ -208,9 +259,34 @@ std::string executableDirectory()
 
 std::string findProgram(const std::string& program)
 {
-    wchar_t found[MAX_PATH];
-    const DWORD length = SearchPathW(nullptr, widen(program).c_str(), L".exe", MAX_PATH, found, nullptr);
-    return length > 0 && length < MAX_PATH ? narrow(std::wstring(found, length)) : std::string();
+    // Only PATH's folders, as on Linux: the search the system offers looks in the current
+    // folder first, where anyone may have left a program of that name.
+    const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    std::wstring path(size, L'\0');
+    path.resize(size > 0 ? GetEnvironmentVariableW(L"PATH", path.data(), size) : 0);
+    std::wstring name = widen(program);
+    if (name.size() < 4 || _wcsicmp(name.c_str() + name.size() - 4, L".exe") != 0)
+        name += L".exe";
+    size_t begin = 0;
+    while (begin < path.size()) {
+        size_t end = path.find(L';', begin);
+        if (end == std::wstring::npos)
+            end = path.size();
+        std::wstring folder = path.substr(begin, end - begin);
+        begin = end + 1;
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+            folder = folder.substr(1, folder.size() - 2);
+        // An empty entry or "." would name the current folder again.
+        if (folder.empty() || folder == L".")
+            continue;
+        if (folder.back() != L'\\' && folder.back() != L'/')
+            folder += L'\\';
+        const std::wstring candidate = folder + name;
+        const DWORD attributes = GetFileAttributesW(candidate.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return narrow(candidate);
+    }
+    return {};
 }
 
 bool standardErrorIsTerminal()

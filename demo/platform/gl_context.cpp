@@ -1,8 +1,23 @@
-#include "gl_version.h"
+#include "platform.h"
 
 #include <GL/glew.h>
 
 #include <cstdio>
+
+namespace Platform {
+
+sf::ContextSettings showContextSettings()
+{
+    sf::ContextSettings settings;
+    settings.depthBits = 24;
+    settings.stencilBits = 8;
+    settings.antialiasingLevel = 0;
+    settings.majorVersion = 3;
+    settings.minorVersion = 0;
+    settings.attributeFlags = sf::ContextSettings::Default;
+    settings.sRgbCapable = false;
+    return settings;
+}
 
 GLVersion parseGLVersion(const char* versionString)
 {
@@ -23,3 +38,5 @@ bool loadGLEntryPoints()
                  version.minor);
     return false;
 }
+
+} // namespace Platform

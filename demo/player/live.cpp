@@ -1,9 +1,7 @@
-#include "gl_version.h"
-#include "letterbox.h"
-#include "offline.h"
-#include "options.h"
-#include "platform.h"
-#include "show.h"
+#include "modes.h"
+#include "soundtrack.h"
+
+#include "show/show.h"
 
 #include "engine/render_target.h"
 #include "music/music.h"
@@ -13,12 +11,6 @@
 #include <SFML/Window.hpp>
 
 #include <cstdio>
-#include <string>
-#include <vector>
-
-#ifndef DEMO_VERSION
-#define DEMO_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -36,7 +28,11 @@ int play(sf::Window& window, float start, const Platform::StopRequests& stop)
     ShowScene scene;
 
     // 12. The soundtrack starts at once, from where the show starts.
-    Music soundtrack("valdrim.mp3", start);
+    const std::string soundtrackPath = findSoundtrack();
+    if (soundtrackPath.empty())
+        std::fprintf(stderr, "demo: no %s in the working directory or in %s; the show plays in silence\n",
+                     soundtrackName, Platform::executableDirectory().c_str());
+    Music soundtrack(soundtrackPath.c_str(), start);
 
     // 13. Off-screen targets, each followed by its texture.
     const PassTargets targets(picture);
@@ -73,6 +69,8 @@ int play(sf::Window& window, float start, const Platform::StopRequests& stop)
     }
 }
 
+} // namespace
+
 int runLiveShow(const Options& options, const Platform::StopRequests& stop)
 {
     // The windowing library aborts without a display; end clearly instead.
@@ -83,7 +81,7 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
     }
 
     // 1. Full screen at the desktop resolution, or a fixed window.
-    const sf::ContextSettings settings = showContextSettings();
+    const sf::ContextSettings settings = Platform::showContextSettings();
     sf::Window window;
     if (options.windowed)
         window.create(sf::VideoMode(options.width, options.height), "demo", sf::Style::Titlebar | sf::Style::Close,
@@ -96,7 +94,7 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
     window.setMouseCursorVisible(options.windowed);
 
     // 3. Entry points beyond GL 1.1, and a context that runs the shaders.
-    if (!loadGLEntryPoints()) {
+    if (!Platform::loadGLEntryPoints()) {
         window.close();
         return 1;
     }
@@ -104,32 +102,4 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
     const int status = play(window, static_cast<float>(options.start), stop);
     window.close();
     return status;
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "demo: %s; see demo --help\n", parsed.error.c_str());
-        return 2;
-    }
-    const Options& options = parsed.options;
-    switch (options.mode) {
-    case Options::Mode::help:
-        std::fputs(usageText().c_str(), stdout);
-        return 0;
-    case Options::Mode::version:
-        std::printf("demo %s\n", DEMO_VERSION);
-        return 0;
-    case Options::Mode::show: {
-        const Platform::StopRequests stop;
-        return runLiveShow(options, stop);
-    }
-    default: {
-        const Platform::StopRequests stop;
-        return runOffline(options, stop);
-    }
-    }
 }

@@ -1,6 +1,6 @@
 // The show's frame path in a real context: drawing frames allocates nothing, whatever the time
 // (the traced show test shows that they make no GL object), and the canvas keeps its bars black.
-#include "demo/show.h"
+#include "show/show.h"
 #include "support/gl_context.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -96,6 +97,30 @@ TEST_F(ShowGLTest, TheCanvasLetterboxesAndLeavesItsBarsBlack)
         }
     EXPECT_EQ(bars, 0.0);
     EXPECT_GT(picture / (200 * 112 * 3), 0.05);
+}
+
+// The frame at 52.8 s drawn by a show made on a context that lacks the newer calls equals the
+// normal one, pixel for pixel: the older calls set the same buffers and depth state.
+TEST_F(ShowGLTest, WithoutTheNewerCallsTheFrameIsTheSame)
+{
+    const auto frameAt = [](float t) {
+        ShowScene scene;
+        const PassTargets targets(computeLetterbox(320, 180));
+        const Canvas canvas(320, 180);
+        const PassInputs inputs(scene, targets);
+        drawShowFrame(scene, targets, inputs, canvas.target, t);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        const auto pixels = KestTest::readPixels(0, 0, 320, 180);
+        return std::vector<float>(pixels.get(), pixels.get() + 320 * 180 * 4);
+    };
+    const std::vector<float> normal = frameAt(52.8f);
+    std::vector<float> older;
+    {
+        const KestTest::WithoutNewerGL olderContext;
+        older = frameAt(52.8f);
+        EXPECT_EQ(KestTest::WithoutNewerGL::trappedCalls(), 0);
+    }
+    EXPECT_TRUE(older == normal);
 }
 
 } // namespace

@@ -232,6 +232,143 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     EXPECT_EQ(folder.entries(), 0u);
 }
 
+// Command lines whose picture would be empty or never drawn: refused before anything runs.
+TEST(PlayerTest, CommandLinesThatWouldDrawNothingAreRefused)
+{
+    Scratch folder;
+    const std::string still = folder / "x.png", video = folder / "show.mp4", frames = folder / "k/%05d.png";
+    fs::create_directory(folder.path / "k");
+    const std::vector<std::string> cases[] = {
+        {"--still", "86.399999", still},                  // rounds to 86.4 in the show's float
+        {"--capture", video, "--from", "86.399999"},
+        {"--start", "86.399999"},
+        {"--capture", frames, "--to", "0.00000001"},      // less than one frame
+        {"--capture", video, "--to", "0.0000001"},
+        {"--still", "10", still, "--size", "1x400"},      // a 16:9 picture with a side of 0
+        {"--bench", "--size", "1x1"},
+        {"--windowed", "--size", "1x400"},
+    };
+    for (const auto& arguments : cases) {
+        const Exit exit = runDemo(arguments, {}, 60.0);
+        EXPECT_EQ(exit.status, 2) << arguments[0] << " " << arguments[1] << ": " << exit.err;
+        EXPECT_EQ(lines(exit.err), 1) << exit.err;
+    }
+    EXPECT_EQ(folder.entries(), 1u) << "only the empty k/ is left";
+    EXPECT_TRUE(fs::is_empty(folder.path / "k"));
+}
+
+// A stand-in for ffmpeg, first on PATH: `body` runs with $last set to the output file.
+std::string standInEncoder(const fs::path& bin, const std::string& body)
+{
+    fs::create_directories(bin);
+    {
+        std::ofstream script(bin / "ffmpeg");
+        script << "#!/bin/sh\nfor last; do :; done\n" << body << "\n";
+    }
+    fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+    return "PATH=" + bin.string() + ":/usr/bin:/bin";
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, double seconds)
+{
+    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (condition())
+            return true;
+    return false;
+}
+
+TEST(PlayerTest, AnImageCaptureReplacesNoFrameItDidNotWrite)
+{
+    Scratch folder;
+    fs::create_directory(folder.path / "h");
+    const std::string earlier = folder / "h/00090.png";
+    std::ofstream(earlier) << "an earlier capture's frame";
+    const std::vector<std::string> capture = {"--capture", folder / "h/%05d.png", "--size", "160x90", "--fps", "10",
+                                              "--to", "30"};
+
+    // Without --overwrite it does not start, and says which file is in the way.
+    const Exit refused = runDemo(capture);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("00090.png"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--overwrite"), std::string::npos) << refused.err;
+    EXPECT_EQ(lines(refused.err), 1) << refused.err;
+
+    // With it, Ctrl-C at about frame 5 removes the frames this run wrote, and only those.
+    std::vector<std::string> arguments = capture;
+    arguments.insert(arguments.begin(), demoBinary);
+    arguments.push_back("--overwrite");
+    DemoProcess demo(demoBinary, {}, arguments);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(folder / "h/00005.png"); }, 60.0));
+    demo.signal(SIGINT);
+    const Exit interrupted = demo.wait(30.0);
+    EXPECT_EQ(interrupted.status, 130) << interrupted.err;
+    std::string kept;
+    std::getline(std::ifstream(earlier), kept);
+    EXPECT_EQ(kept, "an earlier capture's frame");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path / "h"), {}), 1);
+}
+
+// The encoder's exit status decides, even where it cannot be learnt, and a stop while the
+// encoder finishes, or while a still is made, leaves nothing behind.
+TEST(PlayerTest, AnEncoderThatFailsOrIsStoppedAtTheEndWritesNothing)
+{
+    Scratch folder;
+    const std::string video = folder / "x2.mp4";
+    const std::vector<std::string> capture = {demoBinary, "--capture", video, "--size", "160x90", "--fps", "10",
+                                              "--to", "1"};
+
+    // SIGCHLD inherited as ignored, as some service managers leave it.
+    std::vector<std::string> ignoring = {"/usr/bin/env", "--ignore-signal=CHLD"};
+    ignoring.insert(ignoring.end(), capture.begin(), capture.end());
+    const std::string failingPath =
+        standInEncoder(folder.path / "bin", "printf 12345678 > \"$last\"\ncat >/dev/null\nexit 1");
+    const Exit failed = DemoProcess(demoBinary, {failingPath}, ignoring).wait(120.0);
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_FALSE(fs::exists(video));
+
+    // Ctrl-C while the encoder writes its file, after the last frame.
+    const std::string finishing = folder / "finishing";
+    const std::string slowPath = standInEncoder(
+        folder.path / "bin", "cat >/dev/null\ntouch " + finishing + "\nsleep 5\nprintf done > \"$last\"\nexit 0");
+    DemoProcess ending(demoBinary, {slowPath}, capture);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(finishing); }, 60.0));
+    ending.signal(SIGINT);
+    const Exit stopped = ending.wait(30.0);
+    EXPECT_EQ(stopped.status, 130) << stopped.err;
+    fs::remove_all(folder.path / "bin");
+    fs::remove(finishing);
+    EXPECT_EQ(folder.entries(), 0u);
+
+    // SIGTERM while a still is made.
+    DemoProcess still(demoBinary, {}, {demoBinary, "--still", "52.8", folder / "s.png"});
+    ASSERT_TRUE(waitUntil([&] { return still.catches(SIGTERM); }, 30.0));
+    still.signal(SIGTERM);
+    const Exit terminated = still.wait(60.0);
+    EXPECT_EQ(terminated.status, 143) << terminated.err;
+    EXPECT_EQ(folder.entries(), 0u);
+}
+
+// The encoder's messages are kept where no one else can reach them: a link planted in the
+// temporary folder under the name an earlier version used is neither followed nor replaced.
+TEST(PlayerTest, TheEncodersMessagesTouchNoSharedFile)
+{
+    Scratch folder;
+    const std::string victim = folder / "precious.txt";
+    std::ofstream(victim) << "keep me";
+    fs::create_directory(folder.path / "tmp");
+    const std::vector<std::string> capture = {demoBinary, "--capture", folder / "c.mkv", "--size", "160x90",
+                                              "--fps", "10", "--to", "1"};
+    DemoProcess demo(demoBinary, {"TMPDIR=" + (folder / "tmp")}, capture);
+    fs::create_symlink(victim, folder.path / "tmp" / ("demo-ffmpeg-" + std::to_string(demo.id()) + ".log"));
+    const Exit exit = demo.wait(120.0);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    std::string content;
+    std::getline(std::ifstream(victim), content);
+    EXPECT_EQ(content, "keep me");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path / "tmp"), {}), 1) << "only the planted link";
+}
+
 TEST(PlayerTest, AWindowOfTheChosenSizeStartsWhereAskedAndATapOfEscapeEndsIt)
 {
     XvfbServer screen(1024, 768);

@@ -1,7 +1,7 @@
 // The whole show through the real binary on virtual screens of several shapes: where the
 // picture lands, what each shot broadly shows, that it ends by itself with sound, and what
 // one frame asks of GL.
-#include "demo/show_cues.h"
+#include "show/show_cues.h"
 #include "support/demo_process.h"
 
 #include <gtest/gtest.h>

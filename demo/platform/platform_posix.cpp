@@ -8,8 +8,11 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <X11/Xlib.h>
 
 extern char** environ;
 
@@ -29,6 +32,22 @@ constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previousActions[3];
 
 } // namespace
+
+DisplayConnection::DisplayConnection()
+    : handle(XOpenDisplay(nullptr))
+{
+}
+
+DisplayConnection::~DisplayConnection()
+{
+    if (handle != nullptr)
+        XCloseDisplay(static_cast<Display*>(handle));
+}
+
+bool DisplayConnection::available() const
+{
+    return handle != nullptr;
+}
 
 StopRequests::StopRequests()
 {
@@ -57,21 +76,33 @@ ChildProcess::~ChildProcess()
 {
     if (started)
         kill();
+    if (output >= 0)
+        close(static_cast<int>(output));
 }
 
-bool ChildProcess::start(const std::vector<std::string>& arguments, const std::string& outputLogPath)
+bool ChildProcess::start(const std::vector<std::string>& arguments)
 {
     // A child that stops reading must show up as a failed write, not end us by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    // Its exit status is ours to collect: with SIGCHLD ignored, as some service managers leave
+    // it, the system would reap the child itself and waitpid could only say ECHILD.
+    std::signal(SIGCHLD, SIG_DFL);
 
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    // What the child says stays in memory: a file in a shared folder could be a link planted
+    // by someone else.
+    const int log = memfd_create("demo-child-output", MFD_CLOEXEC);
+    if (log < 0)
         return false;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        close(log);
+        return false;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outputLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_adddup2(&actions, log, 1);
+    posix_spawn_file_actions_adddup2(&actions, log, 2);
     // Its own process group: a Ctrl-C at the terminal reaches us, and we end the child ourselves.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -89,10 +120,14 @@ bool ChildProcess::start(const std::vector<std::string>& arguments, const std::s
     close(fds[0]);
     if (result != 0) {
         close(fds[1]);
+        close(log);
         return false;
     }
+    if (output >= 0)
+        close(static_cast<int>(output));
     process = pid;
     input = fds[1];
+    output = log;
     started = true;
     return true;
 }
@@ -113,17 +148,36 @@ bool ChildProcess::write(const void* data, std::size_t size)
     return true;
 }
 
-int ChildProcess::finish()
+int ChildProcess::wait(const StopRequests* stop)
 {
     if (!started)
         return -1;
-    close(static_cast<int>(input));
+    if (input >= 0)
+        close(static_cast<int>(input));
     input = -1;
-    int status = 0;
-    while (waitpid(static_cast<pid_t>(process), &status, 0) < 0 && errno == EINTR) {
-    }
     started = false;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const pid_t pid = static_cast<pid_t>(process);
+    // Polled, so that a stop requested while the child finishes its work is acted on at once.
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        if (stop != nullptr && stop->received() != 0) {
+            ::kill(pid, SIGKILL);
+            stop = nullptr;
+            continue;
+        }
+        usleep(10000);
+    }
+}
+
+int ChildProcess::finish(const StopRequests& stop)
+{
+    const int status = wait(&stop);
+    return stop.received() != 0 ? -1 : status;
 }
 
 void ChildProcess::kill()
@@ -131,7 +185,25 @@ void ChildProcess::kill()
     if (!started)
         return;
     ::kill(static_cast<pid_t>(process), SIGKILL);
-    finish();
+    wait(nullptr);
+}
+
+std::string ChildProcess::lastOutputLine() const
+{
+    if (output < 0)
+        return {};
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    off_t offset = 0;
+    while ((got = pread(static_cast<int>(output), buffer, sizeof buffer, offset)) > 0) {
+        text.append(buffer, static_cast<size_t>(got));
+        offset += got;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const size_t newline = text.find_last_of('\n');
+    return newline == std::string::npos ? text : text.substr(newline + 1);
 }
 
 std::string executableDirectory()

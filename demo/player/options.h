@@ -9,6 +9,7 @@ struct Options {
 
     Mode mode = Mode::show;
     bool windowed = false;
+    bool overwrite = false; // capture: numbered images may replace files already there
     unsigned width = 0;  // picture or window size; 0 until chosen, then the mode's default
     unsigned height = 0;
     double start = 0.0;  // live show: where the show and the music begin
@@ -30,15 +31,3 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments);
 
 // The --help text, with every option, its default and examples.
 std::string usageText();
-
-// How a capture's output file is written, from its name.
-struct CaptureFormat {
-    enum class Kind { unsupported, mp4, mkv, webm, images };
-    Kind kind = Kind::unsupported;
-    bool hasSound() const { return kind == Kind::mp4 || kind == Kind::mkv || kind == Kind::webm; }
-    bool needsEvenSize() const { return hasSound(); } // yuv420p halves both sizes
-};
-CaptureFormat captureFormatOf(const std::string& file);
-
-// The number of frames a capture renders: every n >= 0 with from + n / fps < to.
-unsigned captureFrameCount(double from, double to, double fps);

@@ -1,7 +1,7 @@
 // The choreography against the show's published numbers and, for the cameras, against the eye
 // position and viewing direction each shot is meant to have, worked out independently in double.
 
-#include "demo/choreography.h"
+#include "show/choreography.h"
 #include "support/command.h"
 
 #include <gtest/gtest.h>

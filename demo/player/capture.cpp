@@ -1,0 +1,264 @@
+#include "capture.h"
+
+#include "modes.h"
+#include "offscreen.h"
+#include "soundtrack.h"
+
+#include "platform/platform.h"
+#include "show/choreography.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string number(double value)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.10g", value);
+    return text;
+}
+
+} // namespace
+
+CaptureFormat captureFormatOf(const std::string& file)
+{
+    const auto endsWith = [&](const char* suffix) {
+        const std::string s(suffix);
+        return file.size() > s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0;
+    };
+    CaptureFormat format;
+    const size_t slash = file.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    const size_t percent = name.find('%');
+    if (percent != std::string::npos) {
+        // Exactly one frame number, %d or %0Nd: the name is later used as a format string.
+        size_t end = percent + 1;
+        while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+            ++end;
+        const bool oneNumber = end < name.size() && name[end] == 'd' && end - percent <= 3 &&
+                               name.find('%', percent + 1) == std::string::npos &&
+                               file.substr(0, file.size() - name.size()).find('%') == std::string::npos;
+        format.kind = oneNumber && endsWith(".png") ? CaptureFormat::Kind::images : CaptureFormat::Kind::unsupported;
+    }
+    else if (endsWith(".mp4"))
+        format.kind = CaptureFormat::Kind::mp4;
+    else if (endsWith(".mkv"))
+        format.kind = CaptureFormat::Kind::mkv;
+    else if (endsWith(".webm"))
+        format.kind = CaptureFormat::Kind::webm;
+    return format;
+}
+
+float captureFrameTime(double from, double fps, unsigned n)
+{
+    return static_cast<float>(from + n / fps);
+}
+
+unsigned captureFrameCount(double from, double to, double fps)
+{
+    // Exact for whole frame counts such as 4 s at 10 fps, where (to - from) * fps rounds a hair
+    // above or below 40.
+    const double frames = (to - from) * fps;
+    const double whole = std::round(frames);
+    unsigned count = static_cast<unsigned>(std::fabs(frames - whole) < 1e-6 ? whole : std::ceil(frames));
+    // The show sees each time in single precision: a frame whose time rounds up to the end of
+    // the show would be drawn as nothing.
+    while (count > 0 && segmentAt(captureFrameTime(from, fps, count - 1)) > lastSegment)
+        --count;
+    return count;
+}
+
+std::string frameFileName(const std::string& pattern, unsigned n)
+{
+    char name[4096];
+    std::snprintf(name, sizeof name, pattern.c_str(), n);
+    return name;
+}
+
+std::vector<std::string> encoderArguments(const EncoderJob& job)
+{
+    const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
+    std::vector<std::string> arguments = {
+        job.ffmpeg, "-hide_banner", "-loglevel", "error", "-y",
+        "-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate", number(job.fps), "-i", "pipe:0",
+    };
+    const bool sound = job.format.hasSound() && !job.soundtrack.empty();
+    if (sound) {
+        // Decoded from its start and trimmed by sample, so the cut is exact whatever the seek
+        // table of the MP3 says.
+        arguments.insert(arguments.end(), {"-i", job.soundtrack, "-map", "0:v", "-map", "1:a", "-af",
+                                           "atrim=start=" + number(job.from) + ":end=" + number(job.to) +
+                                               ",asetpts=PTS-STARTPTS"});
+    }
+    // GL reads rows from the bottom up.
+    arguments.insert(arguments.end(), {"-vf", "vflip"});
+    switch (job.format.kind) {
+    case CaptureFormat::Kind::mp4:
+    case CaptureFormat::Kind::mkv:
+        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "medium", "-crf", "16", "-pix_fmt", "yuv420p"});
+        if (sound)
+            arguments.insert(arguments.end(), {"-c:a", "aac", "-b:a", "192k"});
+        if (job.format.kind == CaptureFormat::Kind::mp4)
+            arguments.insert(arguments.end(), {"-movflags", "+faststart"});
+        break;
+    case CaptureFormat::Kind::webm:
+        arguments.insert(arguments.end(), {"-c:v", "libvpx-vp9", "-crf", "24", "-b:v", "0", "-row-mt", "1",
+                                           "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p"});
+        if (sound)
+            arguments.insert(arguments.end(), {"-c:a", "libopus", "-b:a", "160k"});
+        break;
+    case CaptureFormat::Kind::images:
+        arguments.insert(arguments.end(), {"-start_number", "0"});
+        break;
+    case CaptureFormat::Kind::unsupported:
+        break;
+    }
+    if (sound)
+        arguments.insert(arguments.end(), {"-t", number(job.to - job.from)});
+    arguments.push_back(job.output);
+    return arguments;
+}
+
+void formatProgress(char* line, std::size_t size, unsigned done, unsigned total, double seconds)
+{
+    constexpr int barWidth = 24;
+    const double fraction = total > 0 ? static_cast<double>(done) / total : 1.0;
+    char bar[barWidth + 1];
+    const int filled = static_cast<int>(fraction * barWidth);
+    for (int i = 0; i < barWidth; ++i)
+        bar[i] = i < filled ? '#' : '.';
+    bar[barWidth] = '\0';
+    const double rate = seconds > 0.0 ? done / seconds : 0.0;
+    const long left = rate > 0.0 ? std::lround((total - done) / rate) : 0;
+    std::snprintf(line, size, "[%s] %3d%%  frame %u of %u  %.1f fps  %ld:%02ld left", bar,
+                  static_cast<int>(fraction * 100.0), done, total, rate, left / 60, left % 60);
+}
+
+namespace {
+
+constexpr int failed = 1;
+
+// Standard error shows how far the capture is: redrawn in place on a terminal, otherwise one
+// line per 5 %.
+class Progress {
+public:
+    explicit Progress(unsigned total_)
+        : total(total_)
+        , terminal(Platform::standardErrorIsTerminal())
+        , start(std::chrono::steady_clock::now())
+    {
+    }
+    void update(unsigned done)
+    {
+        const int step = total > 0 ? static_cast<int>(20.0 * done / total) : 20;
+        if (!terminal && step == lastStep)
+            return;
+        lastStep = step;
+        char line[160];
+        formatProgress(line, sizeof line, done, total, secondsSince(start));
+        std::fprintf(stderr, terminal ? "\r%s" : "%s\n", line);
+        if (terminal && done == total)
+            std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+    double seconds() const { return secondsSince(start); }
+
+private:
+    unsigned total;
+    bool terminal;
+    std::chrono::steady_clock::time_point start;
+    int lastStep = -1;
+};
+
+// Removes what a capture that did not finish left behind: the partial video, or the numbered
+// images of the frames this run handed to the encoder, and no others.
+void removeCaptureOutput(const Options& options, const std::string& partial, unsigned framesSent)
+{
+    if (captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images) {
+        removeQuietly(partial);
+        return;
+    }
+    for (unsigned n = 0; n < framesSent; ++n)
+        removeQuietly(frameFileName(options.outputFile, n));
+}
+
+} // namespace
+
+int runCapture(OffscreenShow& show, const Options& options, const std::string& ffmpeg,
+               const Platform::StopRequests& stop)
+{
+    const CaptureFormat format = captureFormatOf(options.outputFile);
+    const bool images = format.kind == CaptureFormat::Kind::images;
+    const std::string partial = images ? options.outputFile : partialFileName(options.outputFile, Platform::processId());
+
+    EncoderJob job;
+    job.ffmpeg = ffmpeg;
+    job.format = format;
+    job.width = show.canvas.width;
+    job.height = show.canvas.height;
+    job.fps = options.fps;
+    job.from = options.from;
+    job.to = options.to;
+    job.output = partial;
+    if (format.hasSound()) {
+        job.soundtrack = findSoundtrack();
+        if (job.soundtrack.empty())
+            std::fprintf(stderr, "demo: warning: no %s in the working directory or in %s; the video has no sound\n",
+                         soundtrackName, Platform::executableDirectory().c_str());
+    }
+
+    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
+    Platform::ChildProcess encoder;
+    if (!encoder.start(encoderArguments(job))) {
+        std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
+        return failed;
+    }
+
+    const FrameReader reader(show.canvas);
+    Progress progress(frames);
+    bool written = true;
+    unsigned sent = 0;
+    // Hands frame n's picture, read back one frame earlier, to the encoder.
+    const auto send = [&](unsigned n) {
+        const void* pixels = reader.map(static_cast<int>(n % 2));
+        written = pixels != nullptr && encoder.write(pixels, reader.bytes());
+        reader.unmap();
+        sent = n + 1;
+        progress.update(n + 1);
+    };
+    unsigned drawn = 0;
+    for (; drawn < frames && written && stop.received() == 0; ++drawn) {
+        show.draw(captureFrameTime(options.from, options.fps, drawn));
+        reader.read(static_cast<int>(drawn % 2));
+        if (drawn > 0)
+            send(drawn - 1);
+    }
+    if (written && stop.received() == 0 && drawn == frames)
+        send(frames - 1);
+
+    int status = -1;
+    if (stop.received() == 0)
+        status = encoder.finish(stop); // a stop while it finishes the file ends it too
+    else
+        encoder.kill();
+    if (const int signal = stop.received()) {
+        removeCaptureOutput(options, partial, sent);
+        std::fprintf(stderr, "\ndemo: capture stopped; nothing was written\n");
+        return 128 + signal;
+    }
+    if (!written || status != 0) {
+        const std::string reason = encoder.lastOutputLine();
+        removeCaptureOutput(options, partial, sent);
+        std::fprintf(stderr, "\ndemo: ffmpeg failed%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
+        return failed;
+    }
+    if (!images && !moveIntoPlace(partial, options.outputFile))
+        return failed;
+    std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames,
+                 frames / progress.seconds(), options.outputFile.c_str());
+    return 0;
+}

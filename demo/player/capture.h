@@ -1,0 +1,46 @@
+#pragma once
+
+// A capture: what its file name says about the container, how many frames it has, the ffmpeg
+// command that encodes them with the matching part of the soundtrack, and its progress line.
+// Pure functions; the capture itself is runCapture (modes.h).
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// How a capture's output file is written, from its name.
+struct CaptureFormat {
+    enum class Kind { unsupported, mp4, mkv, webm, images };
+    Kind kind = Kind::unsupported;
+    bool hasSound() const { return kind == Kind::mp4 || kind == Kind::mkv || kind == Kind::webm; }
+    bool needsEvenSize() const { return hasSound(); } // yuv420p halves both sizes
+};
+CaptureFormat captureFormatOf(const std::string& file);
+
+// The show time of a capture's frame n: from + n / fps, in the show's single precision.
+float captureFrameTime(double from, double fps, unsigned n);
+
+// The number of frames a capture renders: every n >= 0 with from + n / fps < to whose time the
+// show draws (it rounds below the end of the show).
+unsigned captureFrameCount(double from, double to, double fps);
+
+// The file of frame n of a numbered image pattern such as frames/%05d.png.
+std::string frameFileName(const std::string& pattern, unsigned n);
+
+struct EncoderJob {
+    std::string ffmpeg;     // full path of the program
+    CaptureFormat format;
+    unsigned width = 0;
+    unsigned height = 0;
+    double fps = 60.0;
+    double from = 0.0;      // the soundtrack's part: from .. to seconds
+    double to = 0.0;
+    std::string soundtrack; // empty: no sound
+    std::string output;     // where ffmpeg writes (the temporary name for a video)
+};
+
+// Raw RGBA frames, bottom row first (as GL reads them), on standard input.
+std::vector<std::string> encoderArguments(const EncoderJob& job);
+
+// "[#####     ]  50%  frame 20 of 40  9.8 fps  0:02 left" into `line`, without allocating.
+void formatProgress(char* line, std::size_t size, unsigned done, unsigned total, double seconds);

@@ -1,0 +1,112 @@
+#include "offscreen.h"
+
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+OffscreenShow::OffscreenShow(unsigned width, unsigned height)
+    : targets(computeLetterbox(width, height))
+    , canvas(width, height)
+    , inputs(scene, targets)
+{
+}
+
+Choreography OffscreenShow::draw(float t, PassObserver observer)
+{
+    return drawShowFrame(scene, targets, inputs, canvas.target, t, observer);
+}
+
+FrameReader::FrameReader(const Canvas& canvas_)
+    : canvas(canvas_)
+    , frameBytes(static_cast<GLsizeiptr>(canvas_.width) * canvas_.height * 4)
+{
+    glGenBuffers(2, buffers.data());
+    for (GLuint buffer : buffers) {
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
+        glBufferData(GL_PIXEL_PACK_BUFFER, frameBytes, nullptr, GL_STREAM_READ);
+    }
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+FrameReader::~FrameReader()
+{
+    glDeleteBuffers(2, buffers.data());
+}
+
+void FrameReader::read(int slot) const
+{
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
+    glReadPixels(0, 0, static_cast<GLsizei>(canvas.width), static_cast<GLsizei>(canvas.height), GL_RGBA,
+                 GL_UNSIGNED_BYTE, nullptr);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+const void* FrameReader::map(int slot) const
+{
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
+    return glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, frameBytes, GL_MAP_READ_BIT);
+}
+
+void FrameReader::unmap() const
+{
+    glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+std::string partialFileName(const std::string& target, int processId)
+{
+    const size_t separator = target.find_last_of("/\\");
+    const std::string folder = separator == std::string::npos ? "" : target.substr(0, separator + 1);
+    const std::string name = separator == std::string::npos ? target : target.substr(separator + 1);
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    return folder + "." + stem + ".partial-" + std::to_string(processId) + extension;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t separator = path.find_last_of("/\\");
+    if (separator == std::string::npos)
+        return ".";
+    return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+
+void removeQuietly(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+bool canWriteIn(const std::string& folder)
+{
+    const std::string probe = folder + "/.demo-probe-" + std::to_string(Platform::processId());
+    std::ofstream file(probe, std::ios::binary);
+    if (!file) {
+        std::error_code error;
+        const bool exists = std::filesystem::is_directory(folder, error);
+        std::fprintf(stderr, "demo: cannot write in \"%s\": %s\n", folder.c_str(),
+                     exists ? "permission denied" : "no such folder");
+        return false;
+    }
+    file.close();
+    removeQuietly(probe);
+    return true;
+}
+
+bool moveIntoPlace(const std::string& partial, const std::string& target)
+{
+    std::error_code error;
+    std::filesystem::rename(partial, target, error);
+    if (!error)
+        return true;
+    removeQuietly(partial);
+    std::fprintf(stderr, "demo: could not write \"%s\": %s\n", target.c_str(), error.message().c_str());
+    return false;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// What the off-screen modes (a still, a capture, the benchmark) share: the show drawn into a
+// canvas of its own, the read-back of its pixels, and the writing of a finished file into place.
+
+#include "show/show.h"
+
+#include <GL/glew.h>
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// The objects every off-screen mode draws with, in the order the live show makes them.
+struct OffscreenShow {
+    ShowScene scene;
+    PassTargets targets;
+    Canvas canvas;
+    PassInputs inputs;
+
+    OffscreenShow(unsigned width, unsigned height);
+    Choreography draw(float t, PassObserver observer = {});
+};
+
+// Two pixel-buffer objects used in turn: reading frame n back into one overlaps drawing frame
+// n + 1, and frame n is mapped only after that.
+class FrameReader {
+public:
+    explicit FrameReader(const Canvas& canvas);
+    ~FrameReader();
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+
+    // Starts reading the canvas into buffer `slot`.
+    void read(int slot) const;
+    // The RGBA rows of buffer `slot`, bottom row first, until unmap; null when GL cannot map it.
+    const void* map(int slot) const;
+    void unmap() const;
+    std::size_t bytes() const { return static_cast<std::size_t>(frameBytes); }
+
+private:
+    const Canvas& canvas;
+    GLsizeiptr frameBytes;
+    std::array<GLuint, 2> buffers{};
+};
+
+// A name beside `target`, in the same folder so that renaming it is atomic, that keeps the
+// extension (ffmpeg picks the container from it) and names this process.
+std::string partialFileName(const std::string& target, int processId);
+
+// The folder part of a path ("." when there is none).
+std::string folderOf(const std::string& path);
+
+// Whether a new file can be made in `folder`; says why not on standard error.
+bool canWriteIn(const std::string& folder);
+
+// Renames a finished file onto its target; on failure removes it and says why.
+bool moveIntoPlace(const std::string& partial, const std::string& target);
+
+void removeQuietly(const std::string& path);
+
+inline double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}

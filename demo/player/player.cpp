@@ -1,0 +1,115 @@
+#include "player.h"
+
+#include "capture.h"
+#include "modes.h"
+#include "offscreen.h"
+
+#include "platform/platform.h"
+
+#include <GL/glew.h>
+#include <SFML/Window/Context.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#ifndef DEMO_VERSION
+#define DEMO_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int failed = 1;
+
+// A capture into numbered images replaces no file of its pattern unless asked to: an earlier
+// capture's frames may lie there. (A video is written under a name of its own and then renamed.)
+bool nothingToOverwrite(const Options& options)
+{
+    if (options.overwrite || captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images)
+        return true;
+    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
+    for (unsigned n = 0; n < frames; ++n) {
+        const std::string name = frameFileName(options.outputFile, n);
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
+            std::fprintf(stderr, "demo: %s is already there; --overwrite lets the capture replace it\n",
+                         name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// --still, --capture and --bench: the show rendered off-screen at exact times, with no window
+// on the screen.
+int runOffline(const Options& options, const Platform::StopRequests& stop)
+{
+    std::string ffmpeg;
+    if (options.mode == Options::Mode::capture) {
+        ffmpeg = Platform::findProgram("ffmpeg");
+        if (ffmpeg.empty()) {
+            std::fprintf(stderr, "demo: --capture needs the ffmpeg program, which is not installed "
+                                 "(on Debian or Ubuntu: apt-get install ffmpeg)\n");
+            return failed;
+        }
+        if (!canWriteIn(folderOf(options.outputFile)) || !nothingToOverwrite(options))
+            return failed;
+    }
+    if (options.mode == Options::Mode::still && !canWriteIn(folderOf(options.outputFile)))
+        return failed;
+
+    // A context of its own, with no window on the screen: every picture goes to the canvas.
+    const Platform::DisplayConnection display;
+    if (!display.available()) {
+        std::fprintf(stderr, "demo: no display to make an OpenGL context on (is DISPLAY set?)\n");
+        return failed;
+    }
+    sf::Context context(Platform::showContextSettings(), 1, 1);
+    if (!Platform::loadGLEntryPoints())
+        return failed;
+    const GLint largest = maximumPictureSize();
+    if (options.width > static_cast<unsigned>(largest) || options.height > static_cast<unsigned>(largest)) {
+        std::fprintf(stderr, "demo: a picture of %ux%u is larger than this OpenGL can render (at most %dx%d)\n",
+                     options.width, options.height, largest, largest);
+        return failed;
+    }
+
+    OffscreenShow show(options.width, options.height);
+    switch (options.mode) {
+    case Options::Mode::still:
+        return writeStill(show, options, stop);
+    case Options::Mode::capture:
+        return runCapture(show, options, ffmpeg, stop);
+    case Options::Mode::bench:
+        return runBenchmark(show, options, stop);
+    default:
+        return failed;
+    }
+}
+
+} // namespace
+
+int runPlayer(const ParsedOptions& parsed)
+{
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "demo: %s; see demo --help\n", parsed.error.c_str());
+        return 2;
+    }
+    const Options& options = parsed.options;
+    switch (options.mode) {
+    case Options::Mode::help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case Options::Mode::version:
+        std::printf("demo %s\n", DEMO_VERSION);
+        return 0;
+    case Options::Mode::show: {
+        const Platform::StopRequests stop;
+        return runLiveShow(options, stop);
+    }
+    default: {
+        const Platform::StopRequests stop;
+        return runOffline(options, stop);
+    }
+    }
+}

@@ -1,0 +1,50 @@
+#include "modes.h"
+#include "offscreen.h"
+
+#include <GL/glew.h>
+
+#include <stb/stb_image_write.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+int writeStill(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop)
+{
+    // The command line admits only times the show draws; a frame not drawn is never written.
+    if (show.draw(static_cast<float>(options.stillTime)).over) {
+        std::fprintf(stderr, "demo: the show is over at %g s: there is no frame to write\n", options.stillTime);
+        return 1;
+    }
+    const FrameReader reader(show.canvas);
+    reader.read(0);
+    const auto* rgba = static_cast<const unsigned char*>(reader.map(0));
+    if (rgba == nullptr) {
+        reader.unmap();
+        std::fprintf(stderr, "demo: could not read the picture back from OpenGL\n");
+        return 1;
+    }
+    const unsigned width = show.canvas.width, height = show.canvas.height;
+    std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
+    for (unsigned y = 0; y < height; ++y) {
+        const unsigned char* from = rgba + static_cast<size_t>(height - 1 - y) * width * 4; // top row first
+        unsigned char* to = rgb.data() + static_cast<size_t>(y) * width * 3;
+        for (unsigned x = 0; x < width; ++x)
+            std::copy_n(from + 4 * x, 3, to + 3 * x);
+    }
+    reader.unmap();
+
+    const std::string partial = partialFileName(options.outputFile, Platform::processId());
+    if (!stbi_write_png(partial.c_str(), static_cast<int>(width), static_cast<int>(height), 3, rgb.data(),
+                        static_cast<int>(width * 3))) {
+        removeQuietly(partial);
+        std::fprintf(stderr, "demo: could not write \"%s\"\n", options.outputFile.c_str());
+        return 1;
+    }
+    // A stop that came while the frame was made leaves nothing behind, as a capture's does.
+    if (const int signal = stop.received()) {
+        removeQuietly(partial);
+        return 128 + signal;
+    }
+    return moveIntoPlace(partial, options.outputFile) ? 0 : 1;
+}
