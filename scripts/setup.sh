@@ -25,20 +25,11 @@ if [ ! -f /usr/include/miniaudio.h ]; then
   if apt-cache show libminiaudio-dev >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libminiaudio-dev
   else
-    mirror=$( { cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '/^URIs:/ {print $2}'
-                cat /etc/apt/sources.list 2>/dev/null | awk '/^deb / {print $2}'; } |
-              grep -v -e '-security' | grep -i debian | head -n 1 || true)
-    [ -n "$mirror" ] || { echo "setup: no Debian mirror found in the apt sources" >&2; exit 1; }
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
-    mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror trixie main" > "$work/sources.list"
-    opts=(-o "Dir::Etc::SourceList=$work/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
-          -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache"
-          -o "Dir::State::Status=/var/lib/dpkg/status" -o "APT::Get::List-Cleanup=0"
-          -o "APT::Sandbox::User=root")
-    apt-get "${opts[@]}" -qq update
-    (cd "$work" && apt-get "${opts[@]}" -qq download libminiaudio-dev)
+    private_apt "$work/apt" deb trixie
+    apt-get "${apt_options[@]}" -qq update
+    (cd "$work" && apt-get "${apt_options[@]}" -qq download libminiaudio-dev)
     as_root dpkg -i "$work"/libminiaudio-dev_*.deb
   fi
 fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
 # PulseAudio when they are not running, and runs every test in both builds; then builds the
-# Windows executable and runs its tests under Wine, and fuzzes the MP3 decoder for a minute
-# (scripts/fuzz.sh).
+# Linux package and runs it in Debian 13 and 11 roots, builds the Windows executable and runs
+# its tests under Wine, and fuzzes the MP3 decoder for a minute (scripts/fuzz.sh).
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,6 +27,15 @@ for preset in release sanitize; do
   echo "== test: $preset"
   scripts/services.sh ctest --preset "$preset" "$@" || status=1
 done
+
+# The Linux package, built in a Debian 11 root and run in Debian 13 and 11 roots.
+echo "== build: linux package"
+if bash scripts/package.sh; then
+  echo "== test: package"
+  scripts/services.sh ctest --preset package "$@" || status=1
+else
+  status=1
+fi
 
 # The same source cross-compiled for Windows, run under Wine.
 echo "== build: windows"

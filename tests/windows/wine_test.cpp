@@ -1,14 +1,13 @@
 // The Windows executable, built by scripts/windows.sh, run under Wine on the test's X and sound
 // servers: its window, picture, sound and endings through Wine's window, GL and sound drivers.
 #include "support/demo_process.h"
+#include "support/track_match.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
 #include <sys/stat.h>
@@ -17,6 +16,8 @@
 namespace {
 
 using namespace DemoTest;
+using TestSupport::matchTrack;
+using TestSupport::TrackMatch;
 
 const std::string demoExe = DEMO_EXE;
 const std::string linuxBinary = DEMO_BINARY;
@@ -78,85 +79,6 @@ protected:
 
 bool WineTest::prefixReady = false;
 
-// Stereo 16-bit samples mixed down to mono in [-1, 1].
-std::vector<float> readMono(const std::string& rawPath)
-{
-    std::ifstream in(rawPath, std::ios::binary);
-    std::vector<float> mono;
-    short frame[2];
-    while (in.read(reinterpret_cast<char*>(frame), sizeof frame))
-        mono.push_back((frame[0] + frame[1]) / 65536.0f);
-    return mono;
-}
-
-constexpr size_t rate = 44100;
-
-// Where the sound begins and ends: the first and past the last 20 ms louder than -50 dBFS.
-std::pair<size_t, size_t> soundSpan(const std::vector<float>& pcm)
-{
-    const size_t block = rate / 50;
-    size_t first = pcm.size(), end = 0;
-    for (size_t start = 0; start + block <= pcm.size(); start += block) {
-        double energy = 0.0;
-        for (size_t i = start; i < start + block; ++i)
-            energy += double(pcm[i]) * pcm[i];
-        if (energy / block > 1e-5)
-            first = std::min(first, start), end = start + block;
-    }
-    return {first, end};
-}
-
-// Wine's audio thread misses deadlines while llvmpipe holds both cores. Each miss reaches the
-// sink as a run of digital silence, after which the stream mostly goes on where it left off:
-// taking those runs out leaves the track's own samples, give or take a few lost stretches.
-std::vector<float> withoutDropouts(const std::vector<float>& pcm, size_t& dropped)
-{
-    constexpr size_t shortestDropout = 32;
-    std::vector<float> kept;
-    kept.reserve(pcm.size());
-    dropped = 0;
-    for (size_t i = 0; i < pcm.size();) {
-        size_t end = i;
-        while (end < pcm.size() && pcm[end] == 0.0f)
-            ++end;
-        if (end - i >= shortestDropout) {
-            // Silence before the first sound or after the last is no dropout.
-            if (i > 0 && end < pcm.size())
-                dropped += end - i;
-        } else {
-            kept.insert(kept.end(), pcm.begin() + i, pcm.begin() + end);
-        }
-        if (end < pcm.size())
-            kept.push_back(pcm[end]);
-        i = end + 1;
-    }
-    return kept;
-}
-
-struct Match {
-    double correlation = -1.0;
-    size_t at = 0;
-};
-
-// The stretch of `track` starting in [first, last] that `piece` is most like, by normalised
-// correlation, so the sink's level does not matter.
-Match bestMatch(const float* piece, size_t length, const std::vector<float>& track, size_t first, size_t last)
-{
-    double pieceEnergy = 0.0;
-    for (size_t i = 0; i < length; ++i)
-        pieceEnergy += double(piece[i]) * piece[i];
-    Match best;
-    for (size_t at = first; at <= last && at + length <= track.size(); ++at) {
-        double dot = 0.0, energy = 0.0;
-        for (size_t i = 0; i < length; ++i)
-            dot += double(piece[i]) * track[at + i], energy += double(track[at + i]) * track[at + i];
-        const double correlation = dot / std::sqrt(pieceEnergy * energy + 1e-30);
-        if (correlation > best.correlation)
-            best = {correlation, at};
-    }
-    return best;
-}
-
 TEST_F(WineTest, ItDrawsTheShowLetterboxedPlaysTheSoundtrackAndEndsOnEscape)
 {
     const std::string recording = shotDir + "/wine-sound.raw";
@@ -191,41 +113,15 @@ TEST_F(WineTest, ItDrawsTheShowLetterboxedPlaysTheSoundtrackAndEndsOnEscape)
     EXPECT_GT(picture / (screenWidth * (screenHeight - 2 * barHeight)), 15.0) << "the picture is (nearly) black";
 
     // The sink heard the soundtrack: with Wine's dropouts taken out, what it heard is the track's
-    // waveform, decoded here by ffmpeg. Each 50 ms piece is looked for a little after the last
-    // piece found, as a lost stretch moves the rest on.
+    // waveform.
     recorder.wait(0.0);
-    const std::string track = shotDir + "/wine-track.raw";
-    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -i " + demoExe.substr(0, demoExe.rfind('/')) +
-                           "/valdrim.mp3 -t 20 -f s16le -ac 2 -ar 44100 " + track).c_str()),
-              0);
-    size_t dropped = 0;
-    const std::vector<float> heard = withoutDropouts(readMono(recording), dropped), played = readMono(track);
-    const auto [heardFrom, heardTo] = soundSpan(heard);
-    const size_t playedFrom = soundSpan(played).first;
-    ASSERT_GE(heardTo, heardFrom + 3 * rate) << "less than 3 s of sound was recorded";
-
-    constexpr size_t piece = rate / 20, lostAtMost = rate / 20;
-    // Both first sounds are where a quiet fade-in crosses a level: start within 0.25 s of that.
-    size_t offset = playedFrom > rate / 4 ? playedFrom - rate / 4 : 0, reach = rate / 2;
-    size_t pieces = 0, matched = 0;
-    for (size_t at = heardFrom; at + piece <= heardTo; at += piece, ++pieces) {
-        const Match match = bestMatch(&heard[at], piece, played, offset, offset + reach);
-        if (match.correlation > 0.9) {
-            ++matched;
-            // The next piece follows on, give or take a few samples.
-            offset = match.at + piece - 64;
-            reach = lostAtMost;
-        } else {
-            // Lost in a longer stretch, or one inside this piece: look further on.
-            offset += piece;
-            reach = std::min(reach + lostAtMost, rate / 2);
-        }
-    }
+    const TrackMatch match = matchTrack(recording, demoExe.substr(0, demoExe.rfind('/')) + "/valdrim.mp3");
+    ASSERT_GE(match.heardSeconds, 3.0) << "less than 3 s of sound was recorded";
     std::printf("heard %.1f s of sound and %.1f s of dropouts: %zu of %zu pieces of 50 ms are the track's\n",
-                double(heardTo - heardFrom) / rate, double(dropped) / rate, matched, pieces);
+                match.heardSeconds, match.droppedSeconds, match.matched, match.pieces);
     // A piece holding a lost stretch matches only in part; any other sound, the track at another
     // time or pitch, or noise matches none. On a busy machine Wine has lost up to a third.
-    EXPECT_GE(matched * 3, pieces) << "the sink did not hear the soundtrack";
+    EXPECT_GE(match.matched * 3, match.pieces) << "the sink did not hear the soundtrack";
 }
 
 TEST_F(WineTest, ACloseRequestEndsTheShow)
