@@ -2,7 +2,8 @@
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
 # PulseAudio when they are not running, and runs every test in both builds; then builds the
 # Linux package and runs it in Debian 13 and 11 roots, builds the Windows executable and runs
-# its tests under Wine, and fuzzes the MP3 decoder for a minute (scripts/fuzz.sh).
+# its tests under Wine, and fuzzes the MP3 decoder for a minute and the command line for half a
+# minute (scripts/fuzz.sh).
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -46,7 +47,7 @@ else
   status=1
 fi
 
-# The MP3 decoder under libFuzzer for a minute (FUZZ_SECONDS); any finding fails the run.
-echo "== fuzz: music"
+# The MP3 decoder and the command line under libFuzzer; any finding fails the run.
+echo "== fuzz: music, command line"
 bash scripts/fuzz.sh || status=1
 exit $status
