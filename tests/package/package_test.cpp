@@ -191,14 +191,7 @@ TEST_P(PackageTest, AStillIsTheHostBuildsStill)
     ASSERT_EQ(image.width, 320);
     ASSERT_EQ(image.height, 180);
     ASSERT_EQ(image.rgb.size(), reference.rgb.size());
-    int differing = 0, largest = 0;
-    for (size_t i = 0; i < image.rgb.size(); i += 3) {
-        int worst = 0;
-        for (size_t c = i; c < i + 3; ++c)
-            worst = std::max(worst, std::abs(int(image.rgb[c]) - int(reference.rgb[c])));
-        differing += worst > 0;
-        largest = std::max(largest, worst);
-    }
+    const auto [differing, largest] = compareImages(image, reference, 0);
     std::printf("%s: %d of %d pixels differ from the host build's still, by at most %d/255\n", release.suite,
                 differing, image.width * image.height, largest);
     // Mesa's versions round a few edge pixels differently (up to 96 pixels by 1/255 seen); a

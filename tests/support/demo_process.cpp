@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -357,6 +358,19 @@ bool setKey(const std::string& displayName, const char* keysymName, bool pressed
     const bool sent = code != 0 && XTestFakeKeyEvent(display, code, pressed ? True : False, CurrentTime);
     XSync(display, False);
     return sent;
+}
+
+ImageDifference compareImages(const Image& a, const Image& b, int tolerance)
+{
+    ImageDifference difference;
+    for (size_t i = 0; i + 2 < a.rgb.size() && i + 2 < b.rgb.size(); i += 3) {
+        int worst = 0;
+        for (size_t c = i; c < i + 3; ++c)
+            worst = std::max(worst, std::abs(int(a.rgb[c]) - int(b.rgb[c])));
+        difference.differing += worst > tolerance;
+        difference.largest = std::max(difference.largest, worst);
+    }
+    return difference;
 }
 
 Image readImage(const std::string& path)

@@ -112,6 +112,13 @@ struct Image {
 
 // Grabs the whole screen, keeps a PNG copy at `pngPath` for people to look at, and returns it.
 Image screenshot(const std::string& display, const std::string& pngPath);
+// How far two pictures of the same size are apart: the pixels whose largest channel difference
+// exceeds a tolerance, and the largest channel difference of all (in 1/255).
+struct ImageDifference {
+    int differing = 0;
+    int largest = 0;
+};
+ImageDifference compareImages(const Image& a, const Image& b, int tolerance);
 // Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
 Image readImage(const std::string& path);
 

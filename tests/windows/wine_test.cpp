@@ -168,14 +168,7 @@ TEST_F(WineTest, AStillIsTheLinuxBinarysStill)
     ASSERT_EQ(windowsImage.width, 640);
     ASSERT_EQ(windowsImage.height, 512);
     ASSERT_EQ(linuxImage.rgb.size(), windowsImage.rgb.size());
-    int differing = 0, largest = 0;
-    for (size_t i = 0; i < linuxImage.rgb.size(); i += 3) {
-        int worst = 0;
-        for (size_t c = i; c < i + 3; ++c)
-            worst = std::max(worst, std::abs(int(linuxImage.rgb[c]) - int(windowsImage.rgb[c])));
-        differing += worst > 2;
-        largest = std::max(largest, worst);
-    }
+    const auto [differing, largest] = compareImages(linuxImage, windowsImage, 2);
     std::printf("stills at 52.8 s, 640x512: %d pixels differ by more than 2/255, largest difference %d/255\n",
                 differing, largest);
     EXPECT_LE(differing, 10);
