@@ -68,7 +68,8 @@ Window findNamed(Display* display, Window window, const std::string& title)
 {
     char* name = nullptr;
     if (XFetchName(display, window, &name) && name != nullptr) {
-        const bool match = title == name;
+        // The live window's title goes on with the show time: "demo - 48.00 s".
+        const bool match = title == name || std::string(name).rfind(title + " ", 0) == 0;
         XFree(name);
         if (match)
             return window;
@@ -321,6 +322,24 @@ WindowSize windowSize(const std::string& displayName, const std::string& title)
             size = {attributes.width, attributes.height};
     });
     return size;
+}
+
+std::string windowTitle(const std::string& displayName, const std::string& title)
+{
+    std::string text;
+    onNamedWindow(displayName, title, [&](Display* display, Window window) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, left = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
+                               XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &left,
+                               &data) == Success && data != nullptr) {
+            text.assign(reinterpret_cast<const char*>(data), count);
+            XFree(data);
+        }
+    });
+    return text;
 }
 
 bool requestClose(const std::string& displayName, const std::string& title)

@@ -87,6 +87,8 @@ private:
 // Seconds of wall-clock time since some fixed point, for waiting loops.
 double now();
 
+// A window is named `title` when its name is `title` or starts with it and a space (the live
+// window's name goes on with the show time).
 // Waits until a top-level window named `title` is mapped on `display`.
 bool waitForWindow(const std::string& display, const std::string& title, double seconds);
 // The size of the mapped top-level window named `title` (0 x 0 when there is none).
@@ -95,6 +97,8 @@ struct WindowSize {
     int height = 0;
 };
 WindowSize windowSize(const std::string& display, const std::string& title);
+// The UTF-8 title (_NET_WM_NAME) of the window named `title`; empty when there is none.
+std::string windowTitle(const std::string& display, const std::string& title);
 // Sends the window manager's close request (WM_DELETE_WINDOW) to the window named `title`.
 bool requestClose(const std::string& display, const std::string& title);
 // Gives the window named `title` the keyboard focus, as a window manager would on a click

@@ -90,7 +90,7 @@ TEST(PlayerTest, HelpVersionAndBadCommandLinesNeedNoDisplay)
     EXPECT_EQ(version.out, std::string("demo ") + DEMO_VERSION + "\n");
 
     for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--size", "640x360"}, {"--still", "99", "x.png"}, {"--fullscreen"}}) {
+         {std::vector<std::string>{"--scale", "0.1"}, {"--still", "99", "x.png"}, {"--fullscreen"}}) {
         const Exit exit = runDemo(bad, {"DISPLAY="});
         EXPECT_EQ(exit.status, 2) << bad[0];
         EXPECT_EQ(lines(exit.err), 1) << exit.err;
