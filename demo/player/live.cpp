@@ -51,30 +51,51 @@ private:
     double lastUpdate = -1.0;
 };
 
-// F12's picture: the letterboxed part of the window's back buffer, read before it is shown.
-// The buffers are made at start-up; writing the file may allocate, once per key press.
-class WindowShot {
+// The windowed show's picture, composited off-screen and copied into the window's letterbox:
+// the copy is exact, so the window shows the very pixels --still writes (a window's own pixel
+// format may round the composite's colours differently), and F12 reads them from here.
+// Everything is made at start-up; writing a file may allocate, once per key press.
+class WindowPicture {
 public:
-    WindowShot(const Kest::RenderTarget& picture_, std::string folder_)
-        : picture(picture_)
+    WindowPicture(const Kest::RenderTarget& window_, std::string folder_)
+        : window(window_)
+        , canvas(window_.width, window_.height)
         , folder(std::move(folder_))
-        , rgba(static_cast<size_t>(picture_.width) * picture_.height * 4)
-        , rgb(static_cast<size_t>(picture_.width) * picture_.height * 3)
+        , rgba(static_cast<size_t>(window_.width) * window_.height * 4)
+        , rgb(static_cast<size_t>(window_.width) * window_.height * 3)
     {
+        // The picture, without bars, fills the canvas.
+        canvas.target.x = 0;
+        canvas.target.y = 0;
+        canvas.target.width = window.width;
+        canvas.target.height = window.height;
+    }
+
+    const Kest::RenderTarget& target() const { return canvas.target; }
+
+    // Into the window's back buffer, its bars black.
+    void copyToWindow() const
+    {
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        const GLint width = static_cast<GLint>(window.width), height = static_cast<GLint>(window.height);
+        glBlitFramebuffer(0, 0, width, height, window.x, window.y, window.x + width, window.y + height,
+                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
     }
 
     // Writes demo-<milliseconds>.png and says so, or says why not; the show goes on either way.
     void write(long long milliseconds)
     {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
-        glReadBuffer(GL_BACK);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(picture.x, picture.y, static_cast<GLsizei>(picture.width), static_cast<GLsizei>(picture.height),
-                     GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        glReadPixels(0, 0, static_cast<GLsizei>(canvas.width), static_cast<GLsizei>(canvas.height), GL_RGBA,
+                     GL_UNSIGNED_BYTE, rgba.data());
         const std::string name = "demo-" + std::to_string(milliseconds) + ".png";
         const std::string path = folder == "." ? name : folder + "/" + name;
         const std::string partial = partialFileName(path, Platform::processId());
-        if (!writeRgbaAsPng(partial, rgba.data(), picture.width, picture.height, rgb.data())) {
+        if (!writeRgbaAsPng(partial, rgba.data(), canvas.width, canvas.height, rgb.data())) {
             removeQuietly(partial);
             std::fprintf(stderr, "demo: could not write the screenshot \"%s\"\n", path.c_str());
             return;
@@ -84,7 +105,8 @@ public:
     }
 
 private:
-    const Kest::RenderTarget& picture;
+    const Kest::RenderTarget& window;
+    Canvas canvas;
     std::string folder;
     std::vector<unsigned char> rgba;
     std::vector<unsigned char> rgb;
@@ -171,17 +193,18 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
                                           static_cast<int>((windowSizeNow.y - picture.height) >> 1),
                                           picture.width, picture.height);
 
+    // The windowed show's picture, title and screenshots, and with them its keys; the
+    // full-screen show composites straight into the window and has only Escape.
+    std::optional<WindowPicture> shown;
+    std::optional<TitleClock> title;
+    if (options.windowed) {
+        shown.emplace(windowTarget, options.screenshotFolder);
+        title.emplace(display, window.getSystemHandle());
+    }
+    const Kest::RenderTarget& output = shown ? shown->target() : windowTarget;
+
     // 15. and 16. The framebuffer check, then the uniforms and texture bindings that stay.
     const PassInputs inputs(scene, targets);
-
-    // The windowed show's title and screenshots, and with them its keys; the full-screen show
-    // has only Escape.
-    std::optional<TitleClock> title;
-    std::optional<WindowShot> shot;
-    if (options.windowed) {
-        title.emplace(display, window.getSystemHandle());
-        shot.emplace(windowTarget, options.screenshotFolder);
-    }
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
@@ -219,12 +242,14 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
 
         const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
         const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;
-        if (drawShowFrame(scene, targets, inputs, windowTarget, t).over)
+        if (drawShowFrame(scene, targets, inputs, output, t).over)
             return 0;
-        if (requests.screenshot)
-            shot->write(shotTime);
-        if (title)
+        if (shown) {
+            shown->copyToWindow();
+            if (requests.screenshot)
+                shown->write(shotTime);
             title->show(now, t, timeline.paused());
+        }
         window.display();
     }
 }

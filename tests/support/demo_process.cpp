@@ -318,8 +318,10 @@ WindowSize windowSize(const std::string& displayName, const std::string& title)
     WindowSize size;
     onNamedWindow(displayName, title, [&](Display* display, Window window) {
         XWindowAttributes attributes;
+        Window child = 0;
         if (XGetWindowAttributes(display, window, &attributes))
             size = {attributes.width, attributes.height};
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &size.x, &size.y, &child);
     });
     return size;
 }

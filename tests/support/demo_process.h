@@ -95,6 +95,8 @@ bool waitForWindow(const std::string& display, const std::string& title, double 
 struct WindowSize {
     int width = 0;
     int height = 0;
+    int x = 0; // where it lies on the screen
+    int y = 0;
 };
 WindowSize windowSize(const std::string& display, const std::string& title);
 // The UTF-8 title (_NET_WM_NAME) of the window named `title`; empty when there is none.
