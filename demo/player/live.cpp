@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ namespace {
 constexpr int badCommandLine = 2;
 
 // The title shows the show time to hundredths, at most ten times a second: each change is a
-// round trip to the window system.
+// request to the window server and an event back to the window.
 constexpr double titleInterval = 0.1;
 
 // The windowed show's title, kept in fixed buffers so that updating it allocates nothing.
@@ -40,15 +41,20 @@ public:
             return;
         lastUpdate = clock;
         const char* state = paused ? " (paused)" : "";
-        char utf8[64], ascii[64];
+        char utf8[sizeof shown];
         std::snprintf(utf8, sizeof utf8, "demo \u2014 %.2f s%s", showTime, state);
+        if (std::strcmp(utf8, shown) == 0)
+            return; // held
+        std::memcpy(shown, utf8, sizeof shown);
+        char ascii[sizeof shown];
         std::snprintf(ascii, sizeof ascii, "demo - %.2f s%s", showTime, state);
-        title.set(utf8, ascii);
+        title.set(shown, ascii);
     }
 
 private:
     Platform::WindowTitle title;
     double lastUpdate = -1.0;
+    char shown[64] = "";
 };
 
 // The windowed show's picture, composited off-screen and copied into the window's letterbox:
