@@ -5,7 +5,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -415,5 +417,48 @@ Image screenshot(const std::string& display, const std::string& pngPath)
     return readImage(pngPath);
 }
 
+
+long differingPixels(const Image& a, const Image& b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    long count = 0;
+    for (size_t i = 0; i < a.rgb.size(); i += 3)
+        count += std::memcmp(&a.rgb[i], &b.rgb[i], 3) != 0;
+    return count;
+}
+
+double blurredDifference(const Image& a, const Image& b, int block)
+{
+    double total = 0.0;
+    long count = 0;
+    for (int by = 0; by + block <= std::min(a.height, b.height); by += block)
+        for (int bx = 0; bx + block <= std::min(a.width, b.width); bx += block)
+            for (int c = 0; c < 3; ++c) {
+                double sa = 0.0, sb = 0.0;
+                for (int y = by; y < by + block; ++y)
+                    for (int x = bx; x < bx + block; ++x)
+                        sa += a.at(x, y)[c], sb += b.at(x, y)[c];
+                total += std::abs(sa - sb) / (block * block);
+                ++count;
+            }
+    return count > 0 ? total / count : 1e9;
+}
+
+Scratch::Scratch()
+{
+    char name[] = "/tmp/demo-test-XXXXXX";
+    path = mkdtemp(name);
+}
+
+Scratch::~Scratch()
+{
+    std::filesystem::remove_all(path);
+}
+
+size_t Scratch::entries() const
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(path), {}));
+}
 
 } // namespace DemoTest

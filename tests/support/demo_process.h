@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,6 +121,23 @@ struct Image {
 Image screenshot(const std::string& display, const std::string& pngPath);
 // Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
 Image readImage(const std::string& path);
+
+// Pixels that differ between two pictures (-1 when their sizes differ).
+long differingPixels(const Image& a, const Image& b);
+// The mean difference per channel after averaging blocks of block x block pixels: how alike two
+// pictures look from a distance.
+double blurredDifference(const Image& a, const Image& b, int block);
+
+// A fresh folder for one test's files, removed with them afterwards.
+struct Scratch {
+    std::filesystem::path path;
+    Scratch();
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    size_t entries() const;
+};
 
 using TestSupport::commandOutput;
 

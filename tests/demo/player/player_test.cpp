@@ -26,19 +26,6 @@ Exit runDemo(std::vector<std::string> arguments, std::vector<std::string> enviro
     return demo.wait(seconds);
 }
 
-// A fresh folder for one test's files, removed afterwards.
-struct Scratch {
-    fs::path path;
-    Scratch()
-    {
-        char name[] = "/tmp/demo-player-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~Scratch() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), {})); }
-};
-
 int lines(const std::string& text)
 {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -422,25 +409,6 @@ TEST(PlayerTest, AFullScreenSizeMustBeOneTheDisplayOffers)
     EXPECT_EQ(exit.status, 0) << exit.err;
 }
 
-// Mean difference per channel after averaging 8x8 blocks: how alike two pictures look.
-double blurredDifference(const Image& a, const Image& b)
-{
-    constexpr int block = 8;
-    double total = 0.0;
-    long count = 0;
-    for (int by = 0; by + block <= a.height; by += block)
-        for (int bx = 0; bx + block <= a.width; bx += block)
-            for (int c = 0; c < 3; ++c) {
-                double sa = 0.0, sb = 0.0;
-                for (int y = by; y < by + block; ++y)
-                    for (int x = bx; x < bx + block; ++x)
-                        sa += a.at(x, y)[c], sb += b.at(x, y)[c];
-                total += std::abs(sa - sb) / (block * block);
-                ++count;
-            }
-    return count > 0 ? total / count : 1e9;
-}
-
 double framesPerSecond(const std::string& benchOutput)
 {
     const std::string label = "(no read-back): ";
@@ -473,7 +441,7 @@ TEST(PlayerTest, AScaledRenderingKeepsThePicturesSizeAndLooksAlike)
     // Another moment of the show, for scale: how far apart unlike pictures are.
     const Exit other = runDemo({"--still", "20", folder / "other.png", "--size", "640x360"});
     ASSERT_EQ(other.status, 0) << other.err;
-    const double alike = blurredDifference(soft, sharp), unlike = blurredDifference(readImage(folder / "other.png"), sharp);
+    const double alike = blurredDifference(soft, sharp, 8), unlike = blurredDifference(readImage(folder / "other.png"), sharp, 8);
     EXPECT_LT(alike, 6.0);
     EXPECT_LT(alike * 4.0, unlike) << alike << " against " << unlike;
 
