@@ -4,24 +4,54 @@
 
 #include <miniaudio.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+struct Music::Playback {
+    ma_decoder decoder;
+    ma_device device;
+    bool decoderOpen = false;
+    bool deviceOpen = false;
+
+    // Requests from the show's thread, acted on by the audio thread at its next callback, so
+    // that neither ever waits for the other: pausing, and a frame to seek to (noSeek when none).
+    // A seek decodes up to its target, which at the end of the track takes a fifth of a second.
+    static constexpr std::int64_t noSeek = -1;
+    std::atomic<bool> paused{false};
+    std::atomic<std::int64_t> seekFrame{noSeek};
+    // The audio thread's own: false after a seek that failed (past the end, or an unreadable
+    // stretch), when the decoder's position is unknown and silence is played instead.
+    bool positioned = true;
+
+    // Hand-over between the destructor and the thread that closes the device: the destructor
+    // releases the decoder and the block when the device closed in time, the closing thread
+    // when the destructor gave up waiting.
+    std::mutex closing;
+    std::condition_variable closed;
+    bool deviceClosed = false;
+    bool abandoned = false;
+};
+
 namespace {
 
 // Runs on the audio thread. The output buffer arrives cleared to silence, so a short read at
-// the end of the track leaves silence behind it.
+// the end of the track, a pause or a lost position leave silence behind them.
 void data_callback(ma_device* device, void* output, const void* /*input*/, ma_uint32 frameCount)
 {
-    auto* decoder = static_cast<ma_decoder*>(device->pUserData);
-    if (decoder == nullptr)
+    auto* playback = static_cast<Music::Playback*>(device->pUserData);
+    const std::int64_t seek = playback->seekFrame.exchange(Music::Playback::noSeek, std::memory_order_acquire);
+    if (seek != Music::Playback::noSeek)
+        playback->positioned = ma_decoder_seek_to_pcm_frame(&playback->decoder, ma_uint64(seek)) == MA_SUCCESS;
+    if (!playback->positioned || playback->paused.load(std::memory_order_relaxed))
         return;
     ma_uint64 framesRead = 0;
-    ma_decoder_read_pcm_frames(decoder, output, frameCount, &framesRead);
+    ma_decoder_read_pcm_frames(&playback->decoder, output, frameCount, &framesRead);
 }
 
 // How long the destructor waits for the audio thread to let go of the device. A healthy server
@@ -38,22 +68,9 @@ ma_uint64 startFrame(float startSeconds)
     return frames < limit ? ma_uint64(frames) : ma_uint64(limit);
 }
 
+static_assert(std::atomic<std::int64_t>::is_always_lock_free, "the audio thread must never wait on a lock");
+
 } // namespace
-
-struct Music::Playback {
-    ma_decoder decoder;
-    ma_device device;
-    bool decoderOpen = false;
-    bool deviceOpen = false;
-
-    // Hand-over between the destructor and the thread that closes the device: the destructor
-    // releases the decoder and the block when the device closed in time, the closing thread
-    // when the destructor gave up waiting.
-    std::mutex closing;
-    std::condition_variable closed;
-    bool deviceClosed = false;
-    bool abandoned = false;
-};
 
 namespace {
 
@@ -131,16 +148,15 @@ Music::Music(const char* path, float startSeconds)
 
     // A seek that fails has read up to the end of the stream or hit an unreadable stretch; the
     // device then plays silence instead of whatever the decoder holds.
-    bool positioned = true;
     if (const ma_uint64 frame = startFrame(startSeconds); frame > 0)
-        positioned = ma_decoder_seek_to_pcm_frame(&playback->decoder, frame) == MA_SUCCESS;
+        playback->positioned = ma_decoder_seek_to_pcm_frame(&playback->decoder, frame) == MA_SUCCESS;
 
     ma_device_config config = ma_device_config_init(ma_device_type_playback);
     config.playback.format = ma_format_f32;
     config.playback.channels = musicChannels;
     config.sampleRate = musicSampleRate;
     config.dataCallback = data_callback;
-    config.pUserData = positioned ? &playback->decoder : nullptr;
+    config.pUserData = playback.get();
     if (ma_device_init(nullptr, &config, &playback->device) != MA_SUCCESS)
         return;
     playback->deviceOpen = true;
@@ -163,4 +179,19 @@ Music::~Music()
 bool Music::isPlaying() const
 {
     return playback->deviceOpen && ma_device_is_started(&playback->device);
+}
+
+void Music::pause()
+{
+    playback->paused.store(true, std::memory_order_relaxed);
+}
+
+void Music::resume()
+{
+    playback->paused.store(false, std::memory_order_relaxed);
+}
+
+void Music::seek(float seconds)
+{
+    playback->seekFrame.store(std::int64_t(startFrame(seconds)), std::memory_order_release);
 }

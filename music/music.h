@@ -26,4 +26,11 @@ public:
 
     // True while a device was opened and started for a decodable file.
     bool isPlaying() const;
+
+    // Pausing plays silence and holds the track where it is; resuming goes on from there. A seek
+    // goes to `seconds` into the track (past the end: silence until the next seek). Each returns
+    // at once: the audio thread acts on it in its next callback. Without a device they do nothing.
+    void pause();
+    void resume();
+    void seek(float seconds);
 };

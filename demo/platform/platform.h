@@ -1,6 +1,7 @@
 #pragma once
 
 #include <SFML/Window/ContextSettings.hpp>
+#include <SFML/Window/WindowHandle.hpp>
 
 #include <cstddef>
 #include <string>
@@ -24,7 +25,27 @@ public:
     bool available() const;
 
 private:
+    friend class WindowTitle;
     void* handle = nullptr;
+};
+
+// Sets the title of a window the windowing library made, from the caller's fixed buffer and
+// without allocating: the live window's title follows the show time while frames are drawn,
+// and the library's own setter converts through heap-allocated strings. `ascii` is the same
+// title in plain ASCII, for the X11 property that older tools read (Windows needs only utf8).
+class WindowTitle {
+public:
+    WindowTitle(const DisplayConnection& display, sf::WindowHandle window);
+    WindowTitle(const WindowTitle&) = delete;
+    WindowTitle& operator=(const WindowTitle&) = delete;
+
+    void set(const char* utf8, const char* ascii) const;
+
+private:
+    void* display = nullptr;
+    sf::WindowHandle window;
+    unsigned long nameProperty = 0; // X11: _NET_WM_NAME, of type
+    unsigned long utf8Type = 0;     // UTF8_STRING
 };
 
 // Requests to end the program from outside while it lives: SIGINT, SIGTERM and SIGHUP on POSIX;

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 extern char** environ;
@@ -47,6 +48,28 @@ DisplayConnection::~DisplayConnection()
 bool DisplayConnection::available() const
 {
     return handle != nullptr;
+}
+
+WindowTitle::WindowTitle(const DisplayConnection& connection, sf::WindowHandle window_)
+    : display(connection.handle)
+    , window(window_)
+{
+    if (display == nullptr)
+        return;
+    nameProperty = XInternAtom(static_cast<Display*>(display), "_NET_WM_NAME", False);
+    utf8Type = XInternAtom(static_cast<Display*>(display), "UTF8_STRING", False);
+}
+
+void WindowTitle::set(const char* utf8, const char* ascii) const
+{
+    if (display == nullptr)
+        return;
+    // Our own connection to the server: a property of any client's window can be set from it.
+    auto* connection = static_cast<Display*>(display);
+    XChangeProperty(connection, window, nameProperty, utf8Type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8), static_cast<int>(std::strlen(utf8)));
+    XStoreName(connection, window, ascii);
+    XFlush(connection);
 }
 
 StopRequests::StopRequests()

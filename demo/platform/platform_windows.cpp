@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 
 namespace Platform {
 
@@ -17,6 +18,18 @@ DisplayConnection::~DisplayConnection() = default;
 bool DisplayConnection::available() const
 {
     return true;
+}
+
+WindowTitle::WindowTitle(const DisplayConnection& /*display*/, sf::WindowHandle window_)
+    : window(window_)
+{
+}
+
+void WindowTitle::set(const char* utf8, const char* /*ascii*/) const
+{
+    wchar_t wide[256];
+    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, static_cast<int>(std::size(wide))) > 0)
+        SetWindowTextW(window, wide);
 }
 
 namespace {

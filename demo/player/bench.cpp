@@ -102,8 +102,11 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
         glFinish();
     };
 
-    std::fprintf(stderr, "demo: benchmark of %u frames at %ux%u, three sweeps\n", frames, show.canvas.width,
-                 show.canvas.height);
+    std::fprintf(stderr, "demo: benchmark of %u frames at %ux%u", frames, show.canvas.width, show.canvas.height);
+    if (options.scale != 1.0)
+        std::fprintf(stderr, " (sky, scene and glow at %ux%u)", show.targets.sceneTarget.width,
+                     show.targets.sceneTarget.height);
+    std::fprintf(stderr, ", three sweeps\n");
     show.draw(timeAt(0)); // warm-up: first use compiles the driver's draw paths
     glFinish();
 

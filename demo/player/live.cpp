@@ -1,5 +1,7 @@
 #include "modes.h"
+#include "offscreen.h"
 #include "soundtrack.h"
+#include "timeline.h"
 
 #include "show/show.h"
 
@@ -10,13 +12,167 @@
 #include <SFML/System/Clock.hpp>
 #include <SFML/Window.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
+constexpr int badCommandLine = 2;
+
+// The title shows the show time to hundredths, at most ten times a second: each change is a
+// request to the window server and an event back to the window.
+constexpr double titleInterval = 0.1;
+
+// The windowed show's title, kept in fixed buffers so that updating it allocates nothing.
+class TitleClock {
+public:
+    TitleClock(const Platform::DisplayConnection& display, sf::WindowHandle window)
+        : title(display, window)
+    {
+    }
+
+    void show(double clock, double showTime, bool paused)
+    {
+        if (clock - lastUpdate < titleInterval)
+            return;
+        lastUpdate = clock;
+        const char* state = paused ? " (paused)" : "";
+        char utf8[sizeof shown];
+        std::snprintf(utf8, sizeof utf8, "demo \u2014 %.2f s%s", showTime, state);
+        if (std::strcmp(utf8, shown) == 0)
+            return; // held
+        std::memcpy(shown, utf8, sizeof shown);
+        char ascii[sizeof shown];
+        std::snprintf(ascii, sizeof ascii, "demo - %.2f s%s", showTime, state);
+        title.set(shown, ascii);
+    }
+
+private:
+    Platform::WindowTitle title;
+    double lastUpdate = -1.0;
+    char shown[64] = "";
+};
+
+// The windowed show's picture, composited off-screen and copied into the window's letterbox:
+// the copy is exact, so the window shows the very pixels --still writes (a window's own pixel
+// format may round the composite's colours differently), and F12 reads them from here.
+// Everything is made at start-up; writing a file may allocate, once per key press.
+class WindowPicture {
+public:
+    WindowPicture(const Kest::RenderTarget& window_, std::string folder_)
+        : window(window_)
+        , canvas(window_.width, window_.height)
+        , folder(std::move(folder_))
+        , rgba(static_cast<size_t>(window_.width) * window_.height * 4)
+        , rgb(static_cast<size_t>(window_.width) * window_.height * 3)
+    {
+        // The picture, without bars, fills the canvas.
+        canvas.target.x = 0;
+        canvas.target.y = 0;
+        canvas.target.width = window.width;
+        canvas.target.height = window.height;
+    }
+
+    const Kest::RenderTarget& target() const { return canvas.target; }
+
+    // Into the window's back buffer, its bars black.
+    void copyToWindow() const
+    {
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        const GLint width = static_cast<GLint>(window.width), height = static_cast<GLint>(window.height);
+        glBlitFramebuffer(0, 0, width, height, window.x, window.y, window.x + width, window.y + height,
+                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    }
+
+    // Writes demo-<milliseconds>.png and says so, or says why not; the show goes on either way.
+    void write(long long milliseconds)
+    {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, static_cast<GLsizei>(canvas.width), static_cast<GLsizei>(canvas.height), GL_RGBA,
+                     GL_UNSIGNED_BYTE, rgba.data());
+        const std::string name = "demo-" + std::to_string(milliseconds) + ".png";
+        const std::string path = folder == "." ? name : folder + "/" + name;
+        const std::string partial = partialFileName(path, Platform::processId());
+        if (!writeRgbaAsPng(partial, rgba.data(), canvas.width, canvas.height, rgb.data())) {
+            removeQuietly(partial);
+            std::fprintf(stderr, "demo: could not write the screenshot \"%s\"\n", path.c_str());
+            return;
+        }
+        if (moveIntoPlace(partial, path))
+            std::fprintf(stderr, "demo: wrote %s\n", path.c_str());
+    }
+
+private:
+    const Kest::RenderTarget& window;
+    Canvas canvas;
+    std::string folder;
+    std::vector<unsigned char> rgba;
+    std::vector<unsigned char> rgb;
+};
+
+// What the keys of the windowed show asked for in one frame's events.
+struct KeyRequests {
+    bool pauseToggled = false;
+    bool jumped = false;
+    bool screenshot = false;
+};
+
+// Acts on one key press (a held key repeats its press). Arrows jump 5 s, or 1 s with Shift.
+void actOnKey(const sf::Event::KeyEvent& key, Timeline& timeline, double clock, KeyRequests& requests)
+{
+    const double step = key.shift ? 1.0 : 5.0;
+    switch (key.code) {
+    case sf::Keyboard::Space:
+        timeline.togglePause(clock);
+        requests.pauseToggled = !requests.pauseToggled;
+        return;
+    case sf::Keyboard::Right:
+        timeline.seekBy(clock, step);
+        break;
+    case sf::Keyboard::Left:
+        timeline.seekBy(clock, -step);
+        break;
+    case sf::Keyboard::PageUp:
+        timeline.nextShot(clock);
+        break;
+    case sf::Keyboard::PageDown:
+        timeline.previousShot(clock);
+        break;
+    case sf::Keyboard::Home:
+        timeline.seekTo(clock, 0.0);
+        break;
+    case sf::Keyboard::F12:
+    case sf::Keyboard::S:
+        requests.screenshot = true;
+        return;
+    default:
+        return;
+    }
+    requests.jumped = true;
+}
+
+// The show time in whole milliseconds, never rounded up past the last frame: a screenshot is
+// drawn at exactly the time its name gives.
+long long showMilliseconds(float t)
+{
+    long long milliseconds = std::llround(static_cast<double>(t) * 1000.0);
+    if (!inShow(static_cast<double>(milliseconds) / 1000.0))
+        --milliseconds;
+    return milliseconds;
+}
+
 // Everything made after the window lives in here, so that it is released in reverse order of
 // construction while the window's context is still current. Returns the exit status.
-int play(sf::Window& window, float start, const Platform::StopRequests& stop)
+int play(sf::Window& window, const Platform::DisplayConnection& display, const Options& options,
+         const Platform::StopRequests& stop)
 {
     // 4. The 16:9 picture and its viewport.
     const sf::Vector2u windowSize = window.getSize();
@@ -32,10 +188,10 @@ int play(sf::Window& window, float start, const Platform::StopRequests& stop)
     if (soundtrackPath.empty())
         std::fprintf(stderr, "demo: no %s in the working directory or in %s; the show plays in silence\n",
                      soundtrackName, Platform::executableDirectory().c_str());
-    Music soundtrack(soundtrackPath.c_str(), start);
+    Music soundtrack(soundtrackPath.c_str(), static_cast<float>(options.start));
 
     // 13. Off-screen targets, each followed by its texture.
-    const PassTargets targets(picture);
+    const PassTargets targets(passSize(picture, options.scale));
 
     // 14. The letterbox rectangle of the window, from the window size read anew.
     const sf::Vector2u windowSizeNow = window.getSize();
@@ -43,30 +199,88 @@ int play(sf::Window& window, float start, const Platform::StopRequests& stop)
                                           static_cast<int>((windowSizeNow.y - picture.height) >> 1),
                                           picture.width, picture.height);
 
+    // The windowed show's picture, title and screenshots, and with them its keys; the
+    // full-screen show composites straight into the window and has only Escape.
+    std::optional<WindowPicture> shown;
+    std::optional<TitleClock> title;
+    if (options.windowed) {
+        shown.emplace(windowTarget, options.screenshotFolder);
+        title.emplace(display, window.getSystemHandle());
+    }
+    const Kest::RenderTarget& output = shown ? shown->target() : windowTarget;
+
     // 15. and 16. The framebuffer check, then the uniforms and texture bindings that stay.
     const PassInputs inputs(scene, targets);
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
+    const auto seconds = [&clock] { return static_cast<double>(clock.getElapsedTime().asMicroseconds()) * 1e-6; };
+    Timeline timeline(options.start, 0.0, options.loop);
 
     for (;;) {
         // A close request ends the show at once. So does a press of Escape: the key's state is
-        // also read below, but a tap shorter than a frame shows only here, as an event.
+        // also read below, but a tap shorter than a frame shows only here, as an event. Every
+        // event that came is handled before the frame, so that a held key's repeats never queue
+        // up behind a slow one.
         sf::Event event;
         bool ended = false;
-        while (!ended && window.pollEvent(event))
+        KeyRequests requests;
+        while (!ended && window.pollEvent(event)) {
             ended = event.type == sf::Event::Closed ||
                     (event.type == sf::Event::KeyPressed && event.key.code == sf::Keyboard::Escape);
+            if (title && !ended && event.type == sf::Event::KeyPressed)
+                actOnKey(event.key, timeline, seconds(), requests);
+        }
         if (ended || sf::Keyboard::isKeyPressed(sf::Keyboard::Escape))
             return 0;
         if (const int signal = stop.received())
             return 128 + signal;
 
-        const float t = start + clock.getElapsedTime().asSeconds();
-        if (drawShowFrame(scene, targets, inputs, windowTarget, t).over)
+        const double now = seconds();
+        const Timeline::Frame frame = timeline.frame(now);
+        if (frame.over)
             return 0;
+        // The music follows the picture; each call only leaves a request for the audio thread.
+        if (requests.pauseToggled)
+            timeline.paused() ? soundtrack.pause() : soundtrack.resume();
+        if (requests.jumped || frame.restarted)
+            soundtrack.seek(frame.t);
+
+        const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
+        const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;
+        if (drawShowFrame(scene, targets, inputs, output, t).over)
+            return 0;
+        if (shown) {
+            shown->copyToWindow();
+            if (requests.screenshot)
+                shown->write(shotTime);
+            title->show(now, t, timeline.paused());
+        }
         window.display();
     }
+}
+
+// The full-screen video mode of the size asked for, or the desktop's; false (after one line
+// naming the sizes the display does offer) when it offers none of that size.
+bool chooseFullscreenMode(const Options& options, sf::VideoMode& mode)
+{
+    mode = sf::VideoMode::getDesktopMode();
+    if (options.width == 0)
+        return true;
+    std::string offered;
+    for (const sf::VideoMode& candidate : sf::VideoMode::getFullscreenModes()) {
+        if (candidate.width == options.width && candidate.height == options.height) {
+            mode = candidate; // the first of a size is the deepest
+            return true;
+        }
+        // Each size once, though the display may offer it at several depths.
+        const std::string size = std::to_string(candidate.width) + "x" + std::to_string(candidate.height);
+        if ((", " + offered + ", ").find(", " + size + ", ") == std::string::npos)
+            offered += (offered.empty() ? "" : ", ") + size;
+    }
+    std::fprintf(stderr, "demo: the display has no full-screen mode of %ux%u; it offers %s\n", options.width,
+                 options.height, offered.empty() ? "none" : offered.c_str());
+    return false;
 }
 
 } // namespace
@@ -80,17 +294,21 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
         return 1;
     }
 
-    // 1. Full screen at the desktop resolution, or a fixed window.
+    // 1. Full screen at the desktop resolution (or the mode asked for), or a fixed window.
     const sf::ContextSettings settings = Platform::showContextSettings();
     sf::Window window;
-    if (options.windowed)
+    if (options.windowed) {
         window.create(sf::VideoMode(options.width, options.height), "demo", sf::Style::Titlebar | sf::Style::Close,
                       settings);
-    else
-        window.create(sf::VideoMode::getDesktopMode(), "OpenGL", sf::Style::Fullscreen, settings);
+    } else {
+        sf::VideoMode mode;
+        if (!chooseFullscreenMode(options, mode))
+            return badCommandLine;
+        window.create(mode, "OpenGL", sf::Style::Fullscreen, settings);
+    }
 
     // 2.
-    window.setVerticalSyncEnabled(true);
+    window.setVerticalSyncEnabled(options.vsync);
     window.setMouseCursorVisible(options.windowed);
 
     // 3. Entry points beyond GL 1.1, and a context that runs the shaders.
@@ -99,7 +317,7 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
         return 1;
     }
 
-    const int status = play(window, static_cast<float>(options.start), stop);
+    const int status = play(window, display, options, stop);
     window.close();
     return status;
 }

@@ -2,13 +2,16 @@
 
 #include "platform/platform.h"
 
+#include <stb/stb_image_write.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-OffscreenShow::OffscreenShow(unsigned width, unsigned height)
-    : targets(computeLetterbox(width, height))
+OffscreenShow::OffscreenShow(unsigned width, unsigned height, double scale)
+    : targets(passSize(computeLetterbox(width, height), scale))
     , canvas(width, height)
     , inputs(scene, targets)
 {
@@ -57,6 +60,19 @@ void FrameReader::unmap() const
 {
     glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+bool writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned width, unsigned height,
+                    unsigned char* rgb)
+{
+    for (unsigned y = 0; y < height; ++y) {
+        const unsigned char* from = rgba + static_cast<size_t>(height - 1 - y) * width * 4;
+        unsigned char* to = rgb + static_cast<size_t>(y) * width * 3;
+        for (unsigned x = 0; x < width; ++x)
+            std::copy_n(from + 4 * x, 3, to + 3 * x);
+    }
+    return stbi_write_png(path.c_str(), static_cast<int>(width), static_cast<int>(height), 3, rgb,
+                          static_cast<int>(width * 3)) != 0;
 }
 
 std::string partialFileName(const std::string& target, int processId)

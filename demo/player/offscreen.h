@@ -19,7 +19,8 @@ struct OffscreenShow {
     Canvas canvas;
     PassInputs inputs;
 
-    OffscreenShow(unsigned width, unsigned height);
+    // The passes render at `scale` of the picture's size (see passSize).
+    OffscreenShow(unsigned width, unsigned height, double scale);
     Choreography draw(float t, PassObserver observer = {});
 };
 
@@ -44,6 +45,12 @@ private:
     GLsizeiptr frameBytes;
     std::array<GLuint, 2> buffers{};
 };
+
+// RGBA rows as GL reads them, bottom row first, written to `path` as an RGB PNG, top row first;
+// `rgb` is the caller's buffer of width * height * 3 bytes. False when the file could not be
+// written; says nothing.
+bool writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned width, unsigned height,
+                    unsigned char* rgb);
 
 // A name beside `target`, in the same folder so that renaming it is atomic, that keeps the
 // extension (ffmpeg picks the container from it) and names this process.

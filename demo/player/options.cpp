@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "capture.h"
+#include "timeline.h"
 
 #include "show/choreography.h"
 #include "show/letterbox.h"
@@ -15,6 +16,7 @@ namespace {
 constexpr unsigned defaultWindowWidth = 1280, defaultWindowHeight = 720;
 constexpr unsigned defaultPictureWidth = 1920, defaultPictureHeight = 1080;
 constexpr double maximumFps = 240.0;
+constexpr double minimumScale = 0.25;
 
 std::string formatSeconds(double seconds)
 {
@@ -50,13 +52,6 @@ bool parseNumber(const std::string& text, double& value)
     return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
-// Judged on the time as the show will see it, in single precision: 86.399999 rounds to 86.4,
-// where nothing is drawn.
-bool inShow(double seconds)
-{
-    return seconds >= 0.0 && segmentAt(static_cast<float>(seconds)) <= lastSegment;
-}
-
 // The message quotes what was typed: control characters in it are written out as \xNN, so that
 // the message stays one line and sends nothing to the terminal.
 ParsedOptions failure(const std::string& message)
@@ -83,14 +78,19 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.set_help_flag(); // our own usage text, not the library's
     app.allow_windows_style_options(false);
 
-    bool help = false, version = false, windowed = false, bench = false, overwrite = false;
-    std::string size, start, fps, from, to, frames, capture;
+    bool help = false, version = false, windowed = false, bench = false, overwrite = false, loop = false,
+         noVsync = false;
+    std::string size, start, fps, from, to, frames, capture, scale, screenshots;
     std::vector<std::string> still;
     app.add_flag("-h,--help", help);
     app.add_flag("--version", version);
     app.add_flag("--windowed", windowed);
     app.add_flag("--bench", bench);
     app.add_flag("--overwrite", overwrite);
+    app.add_flag("--loop", loop);
+    app.add_flag("--no-vsync", noVsync);
+    app.add_option("--scale", scale);
+    app.add_option("--screenshots", screenshots);
     app.add_option("--size", size);
     app.add_option("--start", start);
     app.add_option("--still", still)->expected(2)->allow_extra_args(false);
@@ -138,10 +138,21 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--overwrite needs --capture");
     if (given("--frames") && options.mode != Options::Mode::bench)
         return failure("--frames needs --bench");
-    if (given("--size") && live && !windowed)
-        return failure("--size needs --windowed (the full-screen show uses the desktop's size)");
+    if ((loop || noVsync) && !live)
+        return failure("--loop and --no-vsync are for the live show, not with --still, --capture or --bench");
+    if (given("--screenshots") && !windowed)
+        return failure("--screenshots needs --windowed, whose F12 key writes the pictures");
     options.windowed = windowed;
     options.overwrite = overwrite;
+    options.loop = loop;
+    options.vsync = !noVsync;
+    if (given("--screenshots")) {
+        if (screenshots.empty())
+            return failure("--screenshots needs a folder");
+        options.screenshotFolder = screenshots;
+    }
+    if (given("--scale") && (!parseNumber(scale, options.scale) || options.scale < minimumScale || options.scale > 1.0))
+        return failure("--scale must be a number from 0.25 to 1, not \"" + scale + "\"");
 
     if (given("--size")) {
         if (!parseSize(size, options.width, options.height))
@@ -212,8 +223,22 @@ itself after 86.4 s; Escape or closing the window ends it earlier.
 
 Live show:
   --windowed            play in a window instead of full screen
-  --size WxH            the window's size (default 1280x720; needs --windowed)
+  --size WxH            the window's size (default 1280x720); without --windowed, the full-screen
+                        video mode, which the display must offer (default: the desktop's)
   --start S             begin the show and its music at S seconds (0 <= S < 86.4; default 0)
+  --loop                at the end, start again from 0 with the music, until Escape or closing
+  --no-vsync            draw frames as fast as they come instead of at the display's refresh
+                        (for measuring the frame rate)
+  --screenshots DIR     where F12 writes its pictures (default: the working directory)
+
+Keys in the window (--windowed):
+  Space                 pause and resume, picture and music together
+  Right, Left           5 s forward or back (with Shift: 1 s)
+  Page Up, Page Down    to the start of the next or previous shot
+  Home                  back to the start
+  F12 or S              write the frame shown as demo-<show time in ms>.png, at the picture's
+                        size without the bars
+  Escape                end the show (in every mode, as does closing the window)
 
 Pictures and video, rendered off-screen at exact show times (no window is shown):
   --still T FILE.png    write the frame at show time T (0 <= T < 86.4) as a PNG
@@ -227,6 +252,11 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
   --size WxH            picture size of --still, --capture and --bench (default 1920x1080); a
                         picture that is not 16:9 gets black bars
 
+Live or off-screen:
+  --scale F             render the sky, the scene and the glow at F times the picture's size
+                        in each direction (0.25 <= F <= 1; default 1) and draw them at full
+                        size: faster, but the picture softens and the glow widens with it
+
 Measuring:
   --bench               render frames as fast as possible off-screen and print the time of each
                         render pass (median, p95, p99 in ms) and the frame rate
@@ -237,6 +267,8 @@ Measuring:
 
 Examples:
   demo --windowed --size 960x540 --start 38.4
+  demo --windowed --loop --scale 0.5
+  demo --size 1280x720 --loop
   demo --capture show.mp4 --size 1280x720 --fps 30
 )";
 }

@@ -10,8 +10,12 @@ struct Options {
     Mode mode = Mode::show;
     bool windowed = false;
     bool overwrite = false; // capture: numbered images may replace files already there
-    unsigned width = 0;  // picture or window size; 0 until chosen, then the mode's default
-    unsigned height = 0;
+    bool loop = false;      // live show: start again from 0 at the end
+    bool vsync = true;      // live show: wait for the display's refresh before each frame
+    unsigned width = 0;  // picture or window size; the full-screen video mode when given; 0 until
+    unsigned height = 0; // chosen, then the mode's default (full screen: the desktop's)
+    double scale = 1.0;  // the off-screen passes' share of the picture's size in each direction
+    std::string screenshotFolder = "."; // windowed show: where F12 writes its pictures
     double start = 0.0;  // live show: where the show and the music begin
     double stillTime = 0.0;
     double fps = 60.0;

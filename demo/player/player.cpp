@@ -74,7 +74,7 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         return failed;
     }
 
-    OffscreenShow show(options.width, options.height);
+    OffscreenShow show(options.width, options.height, options.scale);
     switch (options.mode) {
     case Options::Mode::still:
         return writeStill(show, options, stop);

@@ -3,9 +3,6 @@
 
 #include <GL/glew.h>
 
-#include <stb/stb_image_write.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -26,17 +23,10 @@ int writeStill(OffscreenShow& show, const Options& options, const Platform::Stop
     }
     const unsigned width = show.canvas.width, height = show.canvas.height;
     std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
-    for (unsigned y = 0; y < height; ++y) {
-        const unsigned char* from = rgba + static_cast<size_t>(height - 1 - y) * width * 4; // top row first
-        unsigned char* to = rgb.data() + static_cast<size_t>(y) * width * 3;
-        for (unsigned x = 0; x < width; ++x)
-            std::copy_n(from + 4 * x, 3, to + 3 * x);
-    }
-    reader.unmap();
-
     const std::string partial = partialFileName(options.outputFile, Platform::processId());
-    if (!stbi_write_png(partial.c_str(), static_cast<int>(width), static_cast<int>(height), 3, rgb.data(),
-                        static_cast<int>(width * 3))) {
+    const bool written = writeRgbaAsPng(partial, rgba, width, height, rgb.data());
+    reader.unmap();
+    if (!written) {
         removeQuietly(partial);
         std::fprintf(stderr, "demo: could not write \"%s\"\n", options.outputFile.c_str());
         return 1;

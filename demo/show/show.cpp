@@ -9,6 +9,7 @@
 #include <glm/gtc/type_ptr.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -162,6 +163,14 @@ void addShowInstances(Kest::Model& model)
     model.addPart(none, identity, none);
     for (size_t j = 0; j < ringSize; ++j)
         model.addPart(2 + j, ringPlacement(j), ringNodeInstance);
+}
+
+Letterbox passSize(const Letterbox& picture, double scale)
+{
+    const auto scaled = [scale](std::uint32_t side) {
+        return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::lround(side * scale)));
+    };
+    return scale == 1.0 ? picture : Letterbox{picture.x, picture.y, scaled(picture.width), scaled(picture.height)};
 }
 
 PassTargets::PassTargets(const Letterbox& picture)

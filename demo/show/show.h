@@ -42,7 +42,12 @@ struct ShowScene {
 // it. Adds no GL object, so tools can build the same hierarchy over no parts.
 void addShowInstances(Kest::Model& model);
 
-// The HDR scene target and the two bloom targets, each with its texture, at the picture's size.
+// The size the off-screen passes render at for a picture drawn from them at `scale` (0 < scale
+// <= 1) of its size in each direction; at 1, the picture's own. Never below one pixel.
+Letterbox passSize(const Letterbox& picture, double scale);
+
+// The HDR scene target and the two bloom targets, each with its texture, at the size given: the
+// picture's, or passSize's. The composite stretches them over the picture.
 struct PassTargets {
     Kest::RenderTarget sceneTarget;
     Kest::Texture sceneTexture;

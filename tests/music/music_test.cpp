@@ -60,8 +60,10 @@ struct Recording {
     std::vector<float> right;
 };
 
-// Plays `path` through Music while parec records the default sink's monitor.
-Recording playAndRecord(const std::string& path, double seconds, float startSeconds = 0.0f)
+// Plays `path` through Music while parec records the default sink's monitor: for `seconds`, or
+// while `act` (when given) works the player.
+Recording playAndRecord(const std::string& path, double seconds, float startSeconds = 0.0f,
+                        const std::function<void(Music&)>& act = nullptr)
 {
     // Named by process: ctest may run several of these suites at once in the same folder.
     const std::string raw = workDir + "/recording-" + std::to_string(getpid()) + ".raw";
@@ -74,7 +76,10 @@ Recording playAndRecord(const std::string& path, double seconds, float startSeco
     {
         Music music(path.c_str(), startSeconds);
         EXPECT_TRUE(music.isPlaying());
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        if (act)
+            act(music);
+        else
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
     // The tail of the sound is still on its way through the server.
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
@@ -340,6 +345,33 @@ TEST_F(MusicTest, StartOffsetSkipsIntoTheTrackAtTheOutputRate)
     ASSERT_GT(beyond.left.size(), 22050u);
     EXPECT_LT(rms(beyond.left, 0, beyond.left.size()), 1e-4);
     EXPECT_LT(rms(beyond.right, 0, beyond.right.size()), 1e-4);
+}
+
+// A seek plays from where it asks and a pause is silence, each acted on by the audio thread:
+// 440 Hz for 2 s, then 880 Hz for 1 s. Played from 0 and sent at 0.5 s to 2 s (1 s of 880 Hz,
+// then the track's end), paused and sent back to 0.5 s, then resumed (1.5 s of 440 Hz, 1 s of
+// 880 Hz): 2 s of each.
+TEST_F(MusicTest, SeeksAndPausesPlayFromWhereTheyAsk)
+{
+    const std::string first = workDir + "/seek-a.wav", second = workDir + "/seek-b.wav";
+    const std::string wav = workDir + "/seek.wav", mp3 = workDir + "/seek.mp3";
+    ASSERT_TRUE(run("sox -q -n -r 44100 -c 2 -b 16 " + first + " synth 2 sine 440 gain -6 && sox -q -n -r 44100 -c 2 -b 16 " +
+                    second + " synth 1 sine 880 gain -6 && sox -q " + first + " " + second + " " + wav +
+                    " && lame --quiet -b 192 " + wav + " " + mp3));
+    const auto wait = [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
+    const Recording recording = playAndRecord(mp3, 0.0, 0.0f, [&](Music& music) {
+        wait(0.5);
+        music.seek(2.0f);
+        wait(1.5);
+        music.pause();
+        music.seek(0.5f);
+        wait(0.7);
+        music.resume();
+        wait(3.0);
+    });
+    ASSERT_GT(recording.left.size(), 4 * 44100u);
+    EXPECT_NEAR(secondsOfTone(recording.left, 440.0, 880.0), 2.0, 0.1);
+    EXPECT_NEAR(secondsOfTone(recording.left, 880.0, 440.0), 2.0, 0.1);
 }
 
 TEST_F(MusicTest, DestructionEndsWhenTheAudioServerDiesOrStopsAnswering)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -69,7 +70,8 @@ Window findNamed(Display* display, Window window, const std::string& title)
 {
     char* name = nullptr;
     if (XFetchName(display, window, &name) && name != nullptr) {
-        const bool match = title == name;
+        // The live window's title goes on with the show time: "demo - 48.00 s".
+        const bool match = title == name || std::string(name).rfind(title + " ", 0) == 0;
         XFree(name);
         if (match)
             return window;
@@ -318,10 +320,30 @@ WindowSize windowSize(const std::string& displayName, const std::string& title)
     WindowSize size;
     onNamedWindow(displayName, title, [&](Display* display, Window window) {
         XWindowAttributes attributes;
+        Window child = 0;
         if (XGetWindowAttributes(display, window, &attributes))
             size = {attributes.width, attributes.height};
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &size.x, &size.y, &child);
     });
     return size;
+}
+
+std::string windowTitle(const std::string& displayName, const std::string& title)
+{
+    std::string text;
+    onNamedWindow(displayName, title, [&](Display* display, Window window) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, left = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
+                               XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &left,
+                               &data) == Success && data != nullptr) {
+            text.assign(reinterpret_cast<const char*>(data), count);
+            XFree(data);
+        }
+    });
+    return text;
 }
 
 bool requestClose(const std::string& displayName, const std::string& title)
@@ -408,5 +430,45 @@ Image screenshot(const std::string& display, const std::string& pngPath)
     return readImage(pngPath);
 }
 
+
+long differingPixels(const Image& a, const Image& b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    return compareImages(a, b, 0).differing;
+}
+
+double blurredDifference(const Image& a, const Image& b, int block)
+{
+    double total = 0.0;
+    long count = 0;
+    for (int by = 0; by + block <= std::min(a.height, b.height); by += block)
+        for (int bx = 0; bx + block <= std::min(a.width, b.width); bx += block)
+            for (int c = 0; c < 3; ++c) {
+                double sa = 0.0, sb = 0.0;
+                for (int y = by; y < by + block; ++y)
+                    for (int x = bx; x < bx + block; ++x)
+                        sa += a.at(x, y)[c], sb += b.at(x, y)[c];
+                total += std::abs(sa - sb) / (block * block);
+                ++count;
+            }
+    return count > 0 ? total / count : 1e9;
+}
+
+Scratch::Scratch()
+{
+    char name[] = "/tmp/demo-test-XXXXXX";
+    path = mkdtemp(name);
+}
+
+Scratch::~Scratch()
+{
+    std::filesystem::remove_all(path);
+}
+
+size_t Scratch::entries() const
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(path), {}));
+}
 
 } // namespace DemoTest

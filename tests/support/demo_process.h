@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,14 +88,20 @@ private:
 // Seconds of wall-clock time since some fixed point, for waiting loops.
 double now();
 
+// A window is named `title` when its name is `title` or starts with it and a space (the live
+// window's name goes on with the show time).
 // Waits until a top-level window named `title` is mapped on `display`.
 bool waitForWindow(const std::string& display, const std::string& title, double seconds);
 // The size of the mapped top-level window named `title` (0 x 0 when there is none).
 struct WindowSize {
     int width = 0;
     int height = 0;
+    int x = 0; // where it lies on the screen
+    int y = 0;
 };
 WindowSize windowSize(const std::string& display, const std::string& title);
+// The UTF-8 title (_NET_WM_NAME) of the window named `title`; empty when there is none.
+std::string windowTitle(const std::string& display, const std::string& title);
 // Sends the window manager's close request (WM_DELETE_WINDOW) to the window named `title`.
 bool requestClose(const std::string& display, const std::string& title);
 // Gives the window named `title` the keyboard focus, as a window manager would on a click
@@ -112,6 +119,9 @@ struct Image {
 
 // Grabs the whole screen, keeps a PNG copy at `pngPath` for people to look at, and returns it.
 Image screenshot(const std::string& display, const std::string& pngPath);
+// Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
+Image readImage(const std::string& path);
+
 // How far two pictures of the same size are apart: the pixels whose largest channel difference
 // exceeds a tolerance, and the largest channel difference of all (in 1/255).
 struct ImageDifference {
@@ -119,8 +129,22 @@ struct ImageDifference {
     int largest = 0;
 };
 ImageDifference compareImages(const Image& a, const Image& b, int tolerance);
-// Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
-Image readImage(const std::string& path);
+// Pixels that differ between two pictures (-1 when their sizes differ).
+long differingPixels(const Image& a, const Image& b);
+// The mean difference per channel after averaging blocks of block x block pixels: how alike two
+// pictures look from a distance.
+double blurredDifference(const Image& a, const Image& b, int block);
+
+// A fresh folder for one test's files, removed with them afterwards.
+struct Scratch {
+    std::filesystem::path path;
+    Scratch();
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    size_t entries() const;
+};
 
 using TestSupport::commandOutput;
 

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <unistd.h>
@@ -14,6 +18,7 @@ namespace {
 using namespace DemoTest;
 
 const std::string demoBinary = DEMO_BINARY;
+namespace fs = std::filesystem;
 
 TEST(DemoRunTest, WithoutADisplayItEndsWithOneClearLine)
 {
@@ -103,6 +108,320 @@ TEST(DemoRunTest, TheShowEndsOnTimeWhenTheAudioServerDies)
     ASSERT_TRUE(exit.exited) << "the show did not end after its audio server died";
     EXPECT_EQ(exit.status, 0) << exit.err;
     EXPECT_LT(now() - killed, 4.4 + 3.0) << "the show ended late";
+}
+
+// The windowed show's keys, title, screenshots and --loop, on a screen larger than the window.
+
+constexpr int screenWidth = 1024, screenHeight = 768;
+constexpr int windowWidth = 640, windowHeight = 360;
+const std::string windowSizeText = "640x360";
+
+void press(const std::string& display, const char* key)
+{
+    setKey(display, key, true);
+    setKey(display, key, false);
+}
+
+void pressShifted(const std::string& display, const char* key)
+{
+    setKey(display, "Shift_L", true);
+    press(display, key);
+    setKey(display, "Shift_L", false);
+}
+
+// The show time's digits in the title "demo — 48.00 s (paused)"; empty before the first frame.
+std::string titleDigits(const std::string& title)
+{
+    const std::string dash = "\u2014 ";
+    const size_t at = title.find(dash);
+    if (at == std::string::npos)
+        return {};
+    const size_t begin = at + dash.size();
+    return title.substr(begin, title.find(' ', begin) - begin);
+}
+
+double titleTime(const std::string& title)
+{
+    const std::string digits = titleDigits(title);
+    return digits.empty() ? -1.0 : std::atof(digits.c_str());
+}
+
+// Polls the window's title until `wanted` holds for it; returns the last title seen.
+template <typename Wanted>
+std::string waitForTitle(const std::string& display, Wanted wanted, double seconds = 20.0)
+{
+    std::string title;
+    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+        if (wanted(title = windowTitle(display, "demo")))
+            break;
+    return title;
+}
+
+Image still(const std::string& display, const std::string& time, const std::string& path)
+{
+    DemoProcess demo(demoBinary, {"DISPLAY=" + display}, {demoBinary, "--still", time, path, "--size", windowSizeText});
+    const Exit exit = demo.wait(120.0);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    return readImage(path);
+}
+
+// The window's part of a screenshot: its picture, which fills it.
+Image windowPicture(const std::string& display, const std::string& path)
+{
+    const Image screen = screenshot(display, path);
+    const WindowSize window = windowSize(display, "demo");
+    Image picture;
+    if (window.width != windowWidth || window.x < 0 || window.y < 0 || window.x + window.width > screen.width ||
+        window.y + window.height > screen.height)
+        return picture;
+    picture.width = window.width;
+    picture.height = window.height;
+    for (int y = 0; y < window.height; ++y) {
+        const unsigned char* row = screen.at(window.x, window.y + y);
+        picture.rgb.insert(picture.rgb.end(), row, row + 3 * window.width);
+    }
+    return picture;
+}
+
+// What the private null sink plays, recorded from its monitor by parec while this lives.
+class SinkRecording {
+public:
+    SinkRecording(const PrivateAudioServer& server, std::string file)
+        : path(std::move(file))
+        , recorder({"env", "PULSE_SERVER=" + server.address, "parec", "--device=@DEFAULT_MONITOR@",
+                    "--latency-msec=20", "--format=float32le", "--rate=44100", "--channels=2", "--raw", path})
+    {
+        // The monitor streams silence from the start, so a growing file means parec is recording.
+        for (int i = 0; i < 200 && mark() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    // Frames recorded so far: where in the recording the present moment lies.
+    size_t mark() const
+    {
+        std::error_code error;
+        const auto bytes = fs::file_size(path, error);
+        return error ? 0 : static_cast<size_t>(bytes / 8);
+    }
+
+    // Stops recording; the left and right channels mixed.
+    std::vector<float> finish()
+    {
+        recorder.signal(SIGTERM);
+        recorder.wait(10.0);
+        std::vector<float> mono;
+        std::ifstream in(path, std::ios::binary);
+        float frame[2];
+        while (in.read(reinterpret_cast<char*>(frame), sizeof frame))
+            mono.push_back((frame[0] + frame[1]) / 2.0f);
+        std::remove(path.c_str());
+        return mono;
+    }
+
+private:
+    std::string path;
+    DemoProcess recorder;
+};
+
+constexpr size_t rate = 44100;
+
+double rms(const std::vector<float>& samples, size_t begin, size_t end)
+{
+    end = std::min(end, samples.size());
+    double sum = 0.0;
+    for (size_t i = begin; i < end; ++i)
+        sum += double(samples[i]) * samples[i];
+    return end > begin ? std::sqrt(sum / double(end - begin)) : 0.0;
+}
+
+// Space holds the picture and silences the music; keys held down repeat; a seek while paused
+// shows exactly the still of the time the title gives, and F12 writes that picture; Space
+// again brings the music back.
+TEST(DemoRunTest, PausingHoldsPictureAndMusicAndTheHeldFrameIsTheStillOfTheTitlesTime)
+{
+    PrivateAudioServer server;
+    ASSERT_TRUE(server.ready) << "could not start pulseaudio";
+    Scratch folder;
+    XvfbServer screen(screenWidth, screenHeight);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=" + server.address},
+                     {demoBinary, "--windowed", "--size", windowSizeText, "--start", "60", "--screenshots",
+                      folder.path.string()});
+    ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
+    focusWindow(screen.display, "demo");
+    SinkRecording sink(server, folder / "sink.raw");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+    const size_t paused = sink.mark();
+    press(screen.display, "space");
+    const std::string held = waitForTitle(screen.display, [](const std::string& t) {
+        return t.find("(paused)") != std::string::npos;
+    });
+    ASSERT_NE(held.find("(paused)"), std::string::npos) << held;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Image first = windowPicture(screen.display, folder / "paused-1.png");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const Image second = windowPicture(screen.display, folder / "paused-2.png");
+    ASSERT_EQ(first.width, windowWidth) << "the window lies off the screen";
+    EXPECT_EQ(differingPixels(first, second), 0) << "the picture moved while paused";
+    EXPECT_EQ(windowTitle(screen.display, "demo"), held);
+
+    // Shift+Left held down: the keyboard repeats it, a second back each time.
+    setKey(screen.display, "Shift_L", true);
+    setKey(screen.display, "Left", true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    setKey(screen.display, "Left", false);
+    setKey(screen.display, "Shift_L", false);
+    const double heldTime = titleTime(held);
+    std::string title = waitForTitle(screen.display, [&](const std::string& t) {
+        return titleTime(t) >= 0.0 && titleTime(t) <= heldTime - 3.0;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double repeated = titleTime(title = windowTitle(screen.display, "demo"));
+    EXPECT_LE(repeated, heldTime - 3.0) << title << " after " << held;
+
+    // Right: exactly 5 s on, still paused; the picture is the still of the title's time.
+    press(screen.display, "Right");
+    title = waitForTitle(screen.display, [&](const std::string& t) { return titleTime(t) > repeated + 4.0; });
+    EXPECT_NEAR(titleTime(title), repeated + 5.0, 1e-9) << title;
+    EXPECT_NE(title.find("(paused)"), std::string::npos) << title;
+    const std::string digits = titleDigits(title);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Image shown = windowPicture(screen.display, folder / "seeked.png");
+    const Image expected = still(screen.display, digits, folder / "still.png");
+    ASSERT_EQ(expected.width, windowWidth);
+    EXPECT_EQ(differingPixels(shown, expected), 0) << "the window at " << digits << " s against --still " << digits;
+
+    // F12 writes the same picture, named by the time in milliseconds.
+    const std::string name = "demo-" + std::to_string(std::llround(std::atof(digits.c_str()) * 1000.0)) + ".png";
+    press(screen.display, "F12");
+    for (const double end = now() + 20.0; now() < end && !fs::exists(folder / name);)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(differingPixels(readImage(folder / name), expected), 0) << name;
+
+    const size_t resumed = sink.mark();
+    press(screen.display, "space");
+    EXPECT_EQ(titleDigits(waitForTitle(screen.display, [](const std::string& t) {
+                  return !t.empty() && t.find("(paused)") == std::string::npos;
+              })).empty(),
+              false);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const std::vector<float> heard = sink.finish();
+    press(screen.display, "Escape");
+    const Exit exit = demo.wait(30.0);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_NE(exit.err.find(name), std::string::npos) << exit.err;
+
+    // Loud before the pause, silent while paused (after the sound already on its way), loud
+    // again after resuming.
+    ASSERT_GT(heard.size(), resumed + 2 * rate);
+    EXPECT_GT(rms(heard, paused - rate, paused), 0.02);
+    EXPECT_LT(rms(heard, paused + rate / 2, resumed), 0.001);
+    EXPECT_GT(rms(heard, resumed + rate / 2, resumed + 3 * rate / 2), 0.02);
+}
+
+// Without an audio server every key still works; a screenshot that cannot be written says so
+// in one line and the show goes on.
+TEST(DemoRunTest, WithoutSoundEveryKeyWorksAndAFailedScreenshotKeepsTheShowGoing)
+{
+    XvfbServer screen(screenWidth, screenHeight);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket"},
+                     {demoBinary, "--windowed", "--size", windowSizeText, "--start", "10", "--screenshots",
+                      "/nonexistent/shots"});
+    ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
+    focusWindow(screen.display, "demo");
+    press(screen.display, "space");
+    std::string title = waitForTitle(screen.display, [](const std::string& t) {
+        return t.find("(paused)") != std::string::npos;
+    });
+    ASSERT_NE(title.find("(paused)"), std::string::npos) << title;
+
+    // Each key from a held time, and what the title then says.
+    const struct {
+        const char* key;
+        bool shifted;
+        const char* shown;
+    } steps[] = {
+        {"Prior", false, "14.40"}, // Page Up: the next shot's start
+        {"Left", true, "13.40"},   // Shift+Left: a second back
+        {"Next", false, "9.60"},   // Page Down: the start of this shot
+        {"Next", false, "4.80"},   // again, at a start: the one before
+        {"Right", false, "9.80"},
+        {"Home", false, "0.00"},
+    };
+    for (const auto& step : steps) {
+        step.shifted ? pressShifted(screen.display, step.key) : press(screen.display, step.key);
+        title = waitForTitle(screen.display, [&](const std::string& t) { return titleDigits(t) == step.shown; }, 10.0);
+        EXPECT_EQ(titleDigits(title), step.shown) << step.key;
+    }
+
+    press(screen.display, "F12");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    press(screen.display, "space");
+    title = waitForTitle(screen.display, [](const std::string& t) { return titleTime(t) > 0.5; });
+    EXPECT_EQ(title.find("(paused)"), std::string::npos) << title;
+    EXPECT_GT(titleTime(title), 0.5) << "the show goes on after the failed screenshot";
+    press(screen.display, "Escape");
+    const Exit exit = demo.wait(30.0);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_NE(exit.err.find("demo-0.png"), std::string::npos) << exit.err;
+    EXPECT_EQ(std::count(exit.err.begin(), exit.err.end(), '\n') -
+                  (exit.err.find("vertical sync") != std::string::npos ? 1 : 0),
+              1)
+        << exit.err;
+}
+
+// --loop: after the end the show starts again, with the sky of the first shot and the
+// music's first seconds, which are quieter than any other part of the track.
+TEST(DemoRunTest, LoopingStartsTheShowAgainWithItsMusic)
+{
+    PrivateAudioServer server;
+    ASSERT_TRUE(server.ready) << "could not start pulseaudio";
+    Scratch folder;
+    SinkRecording sink(server, folder / "sink.raw");
+    XvfbServer screen(screenWidth, screenHeight);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=" + server.address},
+                     {demoBinary, "--windowed", "--size", windowSizeText, "--loop", "--start", "85"});
+    ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
+    const size_t started = sink.mark();
+
+    std::string title = waitForTitle(screen.display, [](const std::string& t) {
+        return titleTime(t) >= 0.0 && titleTime(t) < 3.0;
+    });
+    ASSERT_LT(titleTime(title), 3.0) << title;
+    const Image shown = windowPicture(screen.display, folder / "looped.png");
+    const double after = titleTime(windowTitle(screen.display, "demo"));
+    char time[16];
+    std::snprintf(time, sizeof time, "%.2f", (titleTime(title) + after) / 2.0);
+    const Image first = still(screen.display, time, folder / "first.png");
+    const Image end = still(screen.display, "85.5", folder / "end.png");
+    const double toFirst = blurredDifference(shown, first, 16), toEnd = blurredDifference(shown, end, 16);
+    EXPECT_LT(toFirst, 8.0) << "the first shot at about " << time << " s";
+    EXPECT_LT(toFirst * 3.0, toEnd);
+
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const std::vector<float> heard = sink.finish();
+    press(screen.display, "Escape");
+    const Exit exit = demo.wait(30.0);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+
+    // The end of the track is near silence; the loop's start is the first sound after it.
+    constexpr size_t window = rate / 20;
+    size_t onset = started;
+    while (onset + window < heard.size() && rms(heard, onset, onset + window) < 0.005)
+        onset += window;
+    ASSERT_LT(onset + 2 * rate, heard.size()) << "no music after the end";
+    const std::string soundtrack = (fs::path(demoBinary).parent_path() / "valdrim.mp3").string();
+    const std::string raw = commandOutput("ffmpeg -v error -i " + soundtrack + " -t 3 -ac 1 -ar 44100 -f f32le -");
+    std::vector<float> track(raw.size() / sizeof(float));
+    std::memcpy(track.data(), raw.data(), track.size() * sizeof(float));
+    size_t trackOnset = 0;
+    while (trackOnset + window < track.size() && rms(track, trackOnset, trackOnset + window) < 0.005)
+        trackOnset += window;
+    const double level = rms(heard, onset, onset + 2 * rate), expectedLevel = rms(track, trackOnset, trackOnset + 2 * rate);
+    EXPECT_NEAR(level / expectedLevel, 1.0, 0.35) << level << " against the first seconds' " << expectedLevel;
 }
 
 } // namespace

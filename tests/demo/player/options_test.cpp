@@ -58,6 +58,21 @@ TEST(OptionsTest, GoodCommandLinesAndTheirDefaults)
     EXPECT_EQ(bench.frames, 12u);
     EXPECT_EQ(parse({"--bench"}).options.frames, 300u);
 
+    // Full screen at a chosen video mode, and the watching options with their defaults.
+    const Options fullscreen = parse({"--size", "1280x720", "--loop", "--scale", "0.5", "--no-vsync"}).options;
+    EXPECT_FALSE(fullscreen.windowed);
+    EXPECT_EQ(fullscreen.width, 1280u);
+    EXPECT_TRUE(fullscreen.loop);
+    EXPECT_EQ(fullscreen.scale, 0.5);
+    EXPECT_FALSE(fullscreen.vsync);
+    EXPECT_EQ(none.width, 0u) << "the desktop's mode";
+    EXPECT_FALSE(none.loop);
+    EXPECT_EQ(none.scale, 1.0);
+    EXPECT_TRUE(none.vsync);
+    EXPECT_EQ(none.screenshotFolder, ".");
+    EXPECT_EQ(parse({"--windowed", "--screenshots", "shots"}).options.screenshotFolder, "shots");
+    EXPECT_EQ(parse({"--bench", "--scale", "0.25"}).options.scale, 0.25);
+
     EXPECT_EQ(parse({"-h"}).options.mode, Mode::help);
     EXPECT_EQ(parse({"--version"}).options.mode, Mode::version);
 }
@@ -70,7 +85,13 @@ TEST(OptionsTest, BadCommandLinesNameTheirProblem)
     } cases[] = {
         {{"--bogus"}, "--bogus"},
         {{"stray"}, "stray"},
-        {{"--size", "640x360"}, "--windowed"},
+        {{"--scale", "0.2"}, "--scale"},
+        {{"--scale", "1.01"}, "--scale"},
+        {{"--still", "1", "a.png", "--scale", "x"}, "--scale"},
+        {{"--still", "1", "a.png", "--loop"}, "--loop"},
+        {{"--bench", "--no-vsync"}, "--no-vsync"},
+        {{"--screenshots", "shots"}, "--windowed"},
+        {{"--size", "640"}, "--size"},
         {{"--windowed", "--size", "640"}, "--size"},
         {{"--windowed", "--size", "0x360"}, "--size"},
         {{"--windowed", "--size", "x360"}, "--size"},
@@ -113,7 +134,8 @@ TEST(OptionsTest, TheUsageTextNamesEveryOption)
 {
     const std::string usage = usageText();
     for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
-                               "--overwrite", "--bench", "--frames", "--help", "--version", "Examples"})
+                               "--overwrite", "--bench", "--frames", "--help", "--version", "Examples", "--loop",
+                               "--scale", "--no-vsync", "--screenshots", "F12", "Space", "Page Up", "softens"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

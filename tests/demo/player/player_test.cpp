@@ -26,19 +26,6 @@ Exit runDemo(std::vector<std::string> arguments, std::vector<std::string> enviro
     return demo.wait(seconds);
 }
 
-// A fresh folder for one test's files, removed afterwards.
-struct Scratch {
-    fs::path path;
-    Scratch()
-    {
-        char name[] = "/tmp/demo-player-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~Scratch() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), {})); }
-};
-
 int lines(const std::string& text)
 {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -90,7 +77,7 @@ TEST(PlayerTest, HelpVersionAndBadCommandLinesNeedNoDisplay)
     EXPECT_EQ(version.out, std::string("demo ") + DEMO_VERSION + "\n");
 
     for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--size", "640x360"}, {"--still", "99", "x.png"}, {"--fullscreen"}}) {
+         {std::vector<std::string>{"--scale", "0.1"}, {"--still", "99", "x.png"}, {"--fullscreen"}}) {
         const Exit exit = runDemo(bad, {"DISPLAY="});
         EXPECT_EQ(exit.status, 2) << bad[0];
         EXPECT_EQ(lines(exit.err), 1) << exit.err;
@@ -397,6 +384,77 @@ TEST(PlayerTest, AWindowOfTheChosenSizeStartsWhereAskedAndATapOfEscapeEndsIt)
     const Exit exit = demo.wait(30.0);
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
+// --size without --windowed picks a full-screen video mode the display offers (Xvfb offers its
+// screen's size) and names the ones it offers when it has none of that size.
+TEST(PlayerTest, AFullScreenSizeMustBeOneTheDisplayOffers)
+{
+    XvfbServer screen(800, 600);
+    ASSERT_FALSE(screen.display.empty());
+    const Exit refused = runDemo({"--size", "640x360"}, {"DISPLAY=" + screen.display}, 60.0);
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("800x600"), std::string::npos) << refused.err;
+    EXPECT_EQ(lines(refused.err), 1) << refused.err;
+
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display}, {demoBinary, "--size", "800x600", "--start", "53"});
+    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+    const WindowSize size = windowSize(screen.display, "OpenGL");
+    EXPECT_EQ(size.width, 800);
+    EXPECT_EQ(size.height, 600);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(setKey(screen.display, "Escape", true));
+    const Exit exit = demo.wait(30.0);
+    setKey(screen.display, "Escape", false);
+    EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
+double framesPerSecond(const std::string& benchOutput)
+{
+    const std::string label = "(no read-back): ";
+    const size_t at = benchOutput.find(label);
+    return at == std::string::npos ? 0.0 : std::atof(benchOutput.c_str() + at + label.size());
+}
+
+// --scale: the passes render smaller and the picture keeps its size, softer but alike; at 1 it
+// is today's picture to the byte, and a smaller scale renders faster.
+TEST(PlayerTest, AScaledRenderingKeepsThePicturesSizeAndLooksAlike)
+{
+    Scratch folder;
+    const std::vector<std::string> still = {"--still", "52.8", "", "--size", "640x360"};
+    const auto make = [&](const std::string& name, std::vector<std::string> extra) {
+        std::vector<std::string> arguments = still;
+        arguments[2] = folder / name;
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        const Exit exit = runDemo(arguments);
+        EXPECT_EQ(exit.status, 0) << exit.err;
+        std::ifstream in(folder / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string full = make("full.png", {}), one = make("one.png", {"--scale", "1"});
+    make("half.png", {"--scale", "0.5"});
+    EXPECT_EQ(one, full) << "--scale 1 changes nothing";
+    const Image sharp = readImage(folder / "full.png"), soft = readImage(folder / "half.png");
+    ASSERT_EQ(soft.width, 640);
+    ASSERT_EQ(soft.height, 360);
+    EXPECT_NE(soft.rgb, sharp.rgb);
+    // Another moment of the show, for scale: how far apart unlike pictures are.
+    const Exit other = runDemo({"--still", "20", folder / "other.png", "--size", "640x360"});
+    ASSERT_EQ(other.status, 0) << other.err;
+    const double alike = blurredDifference(soft, sharp, 8), unlike = blurredDifference(readImage(folder / "other.png"), sharp, 8);
+    EXPECT_LT(alike, 6.0);
+    EXPECT_LT(alike * 4.0, unlike) << alike << " against " << unlike;
+
+    // A benchmark at half scale is faster; generous, as the machine's load comes and goes.
+    const std::vector<std::string> bench = {"--bench", "--frames", "6", "--size", "640x360", "--scale"};
+    std::vector<std::string> halfBench = bench, fullBench = bench;
+    halfBench.push_back("0.5");
+    fullBench.push_back("1");
+    const Exit fast = runDemo(halfBench), slow = runDemo(fullBench);
+    ASSERT_EQ(fast.status, 0) << fast.err;
+    ASSERT_EQ(slow.status, 0) << slow.err;
+    EXPECT_NE(fast.err.find("at 320x180"), std::string::npos) << fast.err;
+    EXPECT_GT(framesPerSecond(fast.out), framesPerSecond(slow.out)) << fast.out << slow.out;
 }
 
 TEST(PlayerTest, TheBenchmarkPrintsEveryPass)
