@@ -214,7 +214,9 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
-    const auto seconds = [&clock] { return static_cast<double>(clock.getElapsedTime().asMicroseconds()) * 1e-6; };
+    // The clock's own float seconds: from the start and untouched by keys, the show's time is
+    // exactly the clock's reading, as it has always been.
+    const auto seconds = [&clock] { return static_cast<double>(clock.getElapsedTime().asSeconds()); };
     Timeline timeline(options.start, 0.0, options.loop);
 
     for (;;) {
