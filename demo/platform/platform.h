@@ -65,7 +65,7 @@ public:
 
 // A program run with an argument vector (never through a shell), its standard input a pipe
 // that we write, its standard output and error kept by us where no other process can reach them
-// (in memory on Linux, an unnamed temporary file on Windows) for lastOutputLine.
+// (in memory on Linux, an unnamed temporary file on Windows) for writtenOutput().
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -80,11 +80,15 @@ public:
     bool write(const void* data, std::size_t size);
     // Ends the input and waits: the exit status, or -1 when the child did not exit normally or
     // its status could not be learnt. A stop requested while waiting ends the child (-1).
-    int finish(const StopRequests& stop);
+    int finish(const StopRequests& stop)
+    {
+        const int status = wait(&stop);
+        return stop.received() != 0 ? -1 : status;
+    }
     // Ends the child at once and waits for it.
     void kill();
-    // The last line the child wrote that is not empty ("" when none, or before it was started).
-    std::string lastOutputLine() const;
+    // All that the child wrote on its standard output and error ("" before it was started).
+    std::string writtenOutput() const;
 
     bool running() const { return started; }
 

@@ -197,12 +197,6 @@ int ChildProcess::wait(const StopRequests* stop)
     }
 }
 
-int ChildProcess::finish(const StopRequests& stop)
-{
-    const int status = wait(&stop);
-    return stop.received() != 0 ? -1 : status;
-}
-
 void ChildProcess::kill()
 {
     if (!started)
@@ -211,7 +205,7 @@ void ChildProcess::kill()
     wait(nullptr);
 }
 
-std::string ChildProcess::lastOutputLine() const
+std::string ChildProcess::writtenOutput() const
 {
     if (output < 0)
         return {};
@@ -223,10 +217,7 @@ std::string ChildProcess::lastOutputLine() const
         text.append(buffer, static_cast<size_t>(got));
         offset += got;
     }
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    const size_t newline = text.find_last_of('\n');
-    return newline == std::string::npos ? text : text.substr(newline + 1);
+    return text;
 }
 
 std::string executableDirectory()

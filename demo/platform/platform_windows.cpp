@@ -218,12 +218,6 @@ int ChildProcess::wait(const StopRequests* stop)
     return known ? static_cast<int>(code) : -1;
 }
 
-int ChildProcess::finish(const StopRequests& stop)
-{
-    const int status = wait(&stop);
-    return stop.received() != 0 ? -1 : status;
-}
-
 void ChildProcess::kill()
 {
     if (!started)
@@ -232,7 +226,7 @@ void ChildProcess::kill()
     wait(nullptr);
 }
 
-std::string ChildProcess::lastOutputLine() const
+std::string ChildProcess::writtenOutput() const
 {
     if (output == -1)
         return {};
@@ -247,10 +241,7 @@ std::string ChildProcess::lastOutputLine() const
         at.Offset = static_cast<DWORD>(next);
         at.OffsetHigh = static_cast<DWORD>(next >> 32);
     }
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    const size_t newline = text.find_last_of('\n');
-    return newline == std::string::npos ? text : text.substr(newline + 1);
+    return text;
 }
 
 std::string executableDirectory()

@@ -174,6 +174,15 @@ private:
     int lastStep = -1;
 };
 
+// The last line of `text` that is not empty: the encoder's last word on why it failed.
+std::string lastLineOf(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const size_t newline = text.find_last_of('\n');
+    return newline == std::string::npos ? text : text.substr(newline + 1);
+}
+
 // Removes what a capture that did not finish left behind: the partial video, or the numbered
 // images of the frames this run handed to the encoder, and no others.
 void removeCaptureOutput(const Options& options, const std::string& partial, unsigned framesSent)
@@ -251,7 +260,7 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
         return 128 + signal;
     }
     if (!written || status != 0) {
-        const std::string reason = encoder.lastOutputLine();
+        const std::string reason = lastLineOf(encoder.writtenOutput());
         removeCaptureOutput(options, partial, sent);
         std::fprintf(stderr, "\ndemo: ffmpeg failed%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
         return failed;
