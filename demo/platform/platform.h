@@ -4,6 +4,7 @@
 #include <SFML/Window/WindowHandle.hpp>
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,18 @@ public:
 
     // False when no window can be opened at all.
     bool available() const;
+
+    // The screen's own size where the display has no video modes to offer (an X server without
+    // the RandR extension): the windowing library's full screen needs them, and crashes without
+    // them, so the show then covers the screen with a plain window of this size. {0, 0} where
+    // the display offers its modes.
+    struct Size {
+        unsigned width = 0;
+        unsigned height = 0;
+    };
+    Size screenWithoutModes() const;
+    // Asks the window manager, if one runs, to show the plain window full screen.
+    void requestFullScreen(sf::WindowHandle window) const;
 
 private:
     friend class WindowTitle;
@@ -59,9 +72,13 @@ public:
     StopRequests& operator=(const StopRequests&) = delete;
 
     // The signal's number (SIGINT 2, SIGTERM 15, SIGHUP 1, Ctrl-Break counting as SIGTERM and a
-    // closed console as SIGHUP), or 0 while none came. Exit with 128 + it, as shells expect.
+    // closed console as SIGHUP), or 0 while none came; the first that came, when several did.
+    // Exit with 128 + it, as shells expect.
     int received() const;
 };
+
+// Opens `path` (UTF-8) for writing in binary, as fopen does; null with errno set on failure.
+std::FILE* openForWriting(const std::string& path);
 
 // A program run with an argument vector (never through a shell), its standard input a pipe
 // that we write, its standard output and error kept by us where no other process can reach them
@@ -76,7 +93,8 @@ public:
     // arguments[0] is the program's full path. False when it could not be started.
     bool start(const std::vector<std::string>& arguments);
     // Writes all of it; false when the child stopped reading (it ended) or a stop was requested
-    // meanwhile (the caller checks StopRequests).
+    // meanwhile (the caller checks StopRequests). A child that neither reads nor ends does not
+    // hold a stop up: the write gives up as soon as one is requested.
     bool write(const void* data, std::size_t size);
     // Ends the input and waits: the exit status, or -1 when the child did not exit normally or
     // its status could not be learnt. A stop requested while waiting ends the child (-1).

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -24,9 +25,12 @@ namespace {
 // A signal handler can reach nothing but static storage; it only records the signal.
 volatile std::sig_atomic_t receivedSignal = 0;
 
+// The first request is the one reported: a second Ctrl-C after a SIGTERM does not change why
+// the program ended.
 void recordSignal(int signal)
 {
-    receivedSignal = signal;
+    if (receivedSignal == 0)
+        receivedSignal = signal;
 }
 
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -48,6 +52,35 @@ DisplayConnection::~DisplayConnection()
 bool DisplayConnection::available() const
 {
     return handle != nullptr;
+}
+
+DisplayConnection::Size DisplayConnection::screenWithoutModes() const
+{
+    auto* display = static_cast<Display*>(handle);
+    int opcode = 0, event = 0, error = 0;
+    if (display == nullptr || XQueryExtension(display, "RANDR", &opcode, &event, &error))
+        return {};
+    const int screen = DefaultScreen(display);
+    return {static_cast<unsigned>(DisplayWidth(display, screen)), static_cast<unsigned>(DisplayHeight(display, screen))};
+}
+
+void DisplayConnection::requestFullScreen(sf::WindowHandle window) const
+{
+    auto* display = static_cast<Display*>(handle);
+    if (display == nullptr)
+        return;
+    // The window manager's full-screen state (without one, the window already covers the screen).
+    XEvent request{};
+    request.xclient.type = ClientMessage;
+    request.xclient.window = window;
+    request.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+    request.xclient.format = 32;
+    request.xclient.data.l[0] = 1; // _NET_WM_STATE_ADD
+    request.xclient.data.l[1] = static_cast<long>(XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False));
+    request.xclient.data.l[3] = 1; // from an application
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &request);
+    XFlush(display);
 }
 
 WindowTitle::WindowTitle(const DisplayConnection& connection, sf::WindowHandle window_)
@@ -141,6 +174,8 @@ bool ChildProcess::start(const std::vector<std::string>& arguments)
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[0]);
+    // Ours only: the child's end stays blocking, as programs reading standard input expect.
+    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     if (result != 0) {
         close(fds[1]);
         close(log);
@@ -157,12 +192,21 @@ bool ChildProcess::start(const std::vector<std::string>& arguments)
 
 bool ChildProcess::write(const void* data, std::size_t size)
 {
+    // The pipe does not block (see start): a write that would wait for the child waits here
+    // instead, a little at a time, so that a stop is seen while the child reads nothing. The
+    // handlers restart system calls, and a blocked write would otherwise never return.
+    const int fd = static_cast<int>(input);
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t written = ::write(static_cast<int>(input), bytes, size);
+        if (receivedSignal != 0)
+            return false;
+        const ssize_t written = ::write(fd, bytes, size);
         if (written < 0) {
-            if (errno == EINTR)
+            if (errno == EAGAIN || errno == EINTR) {
+                pollfd ready{fd, POLLOUT, 0};
+                poll(&ready, 1, 50);
                 continue;
+            }
             return false;
         }
         bytes += written;
@@ -218,6 +262,11 @@ std::string ChildProcess::writtenOutput() const
         offset += got;
     }
     return text;
+}
+
+std::FILE* openForWriting(const std::string& path)
+{
+    return std::fopen(path.c_str(), "wb");
 }
 
 std::string executableDirectory()

@@ -20,6 +20,16 @@ bool DisplayConnection::available() const
     return true;
 }
 
+// Windows always offers its video modes.
+DisplayConnection::Size DisplayConnection::screenWithoutModes() const
+{
+    return {};
+}
+
+void DisplayConnection::requestFullScreen(sf::WindowHandle /*window*/) const
+{
+}
+
 WindowTitle::WindowTitle(const DisplayConnection& /*display*/, sf::WindowHandle window_)
     : window(window_)
 {
@@ -36,18 +46,33 @@ namespace {
 
 // The console's handler runs on a thread of its own and can reach only static storage.
 volatile LONG receivedEvent = 0;
+// The thread that may be blocked writing to a child that reads nothing, while it writes: the
+// handler cancels that write, so that a stop is not held up by the child.
+HANDLE writingThread = nullptr;
+volatile LONG writing = 0;
+
+// The first request is the one reported.
+void record(LONG signal)
+{
+    InterlockedCompareExchange(&receivedEvent, signal, 0);
+    for (int i = 0; i < 100 && InterlockedCompareExchange(&writing, 0, 0) != 0; ++i) {
+        if (CancelSynchronousIo(writingThread))
+            break;
+        Sleep(10); // between the check and the write's start: try again
+    }
+}
 
 BOOL WINAPI recordConsoleEvent(DWORD event)
 {
     switch (event) {
     case CTRL_C_EVENT:
-        InterlockedExchange(&receivedEvent, SIGINT);
+        record(SIGINT);
         return TRUE;
     case CTRL_BREAK_EVENT:
-        InterlockedExchange(&receivedEvent, SIGTERM);
+        record(SIGTERM);
         return TRUE;
     case CTRL_CLOSE_EVENT:
-        InterlockedExchange(&receivedEvent, 1);
+        record(1);
         // The process ends when this returns: give the frame loop a moment to shut down.
         Sleep(2000);
         return TRUE;
@@ -106,12 +131,17 @@ void appendQuoted(std::wstring& line, const std::wstring& argument)
 StopRequests::StopRequests()
 {
     InterlockedExchange(&receivedEvent, 0);
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &writingThread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     SetConsoleCtrlHandler(recordConsoleEvent, TRUE);
 }
 
 StopRequests::~StopRequests()
 {
     SetConsoleCtrlHandler(recordConsoleEvent, FALSE);
+    if (writingThread != nullptr)
+        CloseHandle(writingThread);
+    writingThread = nullptr;
 }
 
 int StopRequests::received() const
@@ -185,15 +215,18 @@ bool ChildProcess::start(const std::vector<std::string>& arguments)
 bool ChildProcess::write(const void* data, std::size_t size)
 {
     const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
+    bool complete = true;
+    InterlockedExchange(&writing, 1);
+    while (size > 0 && complete) {
         const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(input), bytes, chunk, &written, nullptr))
-            return false;
+        complete = InterlockedCompareExchange(&receivedEvent, 0, 0) == 0 &&
+                   WriteFile(reinterpret_cast<HANDLE>(input), bytes, chunk, &written, nullptr);
         bytes += written;
         size -= written;
     }
-    return true;
+    InterlockedExchange(&writing, 0);
+    return complete;
 }
 
 int ChildProcess::wait(const StopRequests* stop)
@@ -242,6 +275,11 @@ std::string ChildProcess::writtenOutput() const
         at.OffsetHigh = static_cast<DWORD>(next >> 32);
     }
     return text;
+}
+
+std::FILE* openForWriting(const std::string& path)
+{
+    return _wfopen(widen(path).c_str(), L"wb");
 }
 
 std::string executableDirectory()

@@ -22,6 +22,12 @@ std::string number(double value)
     return text;
 }
 
+// A file, never a protocol: ffmpeg reads "clip:1.mp4" as the protocol "clip".
+std::string fileUrl(const std::string& path)
+{
+    return "file:" + path;
+}
+
 } // namespace
 
 CaptureFormat captureFormatOf(const std::string& file)
@@ -90,7 +96,7 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
     if (sound) {
         // Decoded from its start and trimmed by sample, so the cut is exact whatever the seek
         // table of the MP3 says.
-        arguments.insert(arguments.end(), {"-i", job.soundtrack, "-map", "0:v", "-map", "1:a", "-af",
+        arguments.insert(arguments.end(), {"-i", fileUrl(job.soundtrack), "-map", "0:v", "-map", "1:a", "-af",
                                            "atrim=start=" + number(job.from) + ":end=" + number(job.to) +
                                                ",asetpts=PTS-STARTPTS"});
     }
@@ -119,7 +125,7 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
     }
     if (sound)
         arguments.insert(arguments.end(), {"-t", number(job.to - job.from)});
-    arguments.push_back(job.output);
+    arguments.push_back(fileUrl(job.output));
     return arguments;
 }
 
@@ -174,14 +180,34 @@ private:
     int lastStep = -1;
 };
 
-// The last line of `text` that is not empty: the encoder's last word on why it failed.
-std::string lastLineOf(std::string text)
+std::string replaced(std::string text, const std::string& from, const std::string& to)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    const size_t newline = text.find_last_of('\n');
-    return newline == std::string::npos ? text : text.substr(newline + 1);
+    for (size_t at = text.find(from); !from.empty() && at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }
+
+} // namespace
+
+std::string encoderFailure(const std::string& output, const std::string& partial, const std::string& target)
+{
+    std::string last;
+    size_t begin = 0;
+    while (begin < output.size()) {
+        size_t end = output.find_first_of("\r\n", begin);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string line = output.substr(begin, end - begin);
+        begin = end + 1;
+        line.erase(0, line.find_first_not_of(" \t"));
+        if (!line.empty() && line.rfind("Last message repeated", 0) != 0)
+            last = line;
+    }
+    // Named as ffmpeg was given it, then as it is on the disk: the user knows only the target.
+    return replaced(replaced(last, fileUrl(partial), target), partial, target);
+}
+
+namespace {
 
 // Removes what a capture that did not finish left behind: the partial video, or the numbered
 // images of the frames this run handed to the encoder, and no others.
@@ -259,8 +285,11 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
         std::fprintf(stderr, "\ndemo: capture stopped; nothing was written\n");
         return 128 + signal;
     }
-    if (!written || status != 0) {
-        const std::string reason = lastLineOf(encoder.writtenOutput());
+    // At its log level ffmpeg says only what went wrong, and a file it could not finish (the disk
+    // full as it wrote the trailer) still ends with status 0.
+    const std::string said = encoder.writtenOutput();
+    if (!written || status != 0 || said.find_first_not_of(" \t\r\n") != std::string::npos) {
+        const std::string reason = encoderFailure(said, partial, options.outputFile);
         removeCaptureOutput(options, partial, sent);
         std::fprintf(stderr, "\ndemo: ffmpeg failed%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
         return failed;

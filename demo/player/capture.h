@@ -42,5 +42,10 @@ struct EncoderJob {
 // Raw RGBA frames, bottom row first (as GL reads them), on standard input.
 std::vector<std::string> encoderArguments(const EncoderJob& job);
 
+// Why the encoder failed, from all it wrote: its last line, past the notes that only repeat an
+// earlier one ("Last message repeated 2 times"), with the file it wrote to (`partial`, as given
+// to it) named as the user's `target`.
+std::string encoderFailure(const std::string& output, const std::string& partial, const std::string& target);
+
 // "[#####     ]  50%  frame 20 of 40  9.8 fps  0:02 left" into `line`, without allocating.
 void formatProgress(char* line, std::size_t size, unsigned done, unsigned total, double seconds);

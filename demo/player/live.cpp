@@ -10,6 +10,7 @@
 
 #include <GL/glew.h>
 #include <SFML/System/Clock.hpp>
+#include <SFML/System/Err.hpp>
 #include <SFML/Window.hpp>
 
 #include <cmath>
@@ -57,53 +58,49 @@ private:
     char shown[64] = "";
 };
 
-// The windowed show's picture, composited off-screen and copied into the window's letterbox:
-// the copy is exact, so the window shows the very pixels --still writes (a window's own pixel
-// format may round the composite's colours differently), and F12 reads them from here.
-// Everything is made at start-up; writing a file may allocate, once per key press.
+// The windowed show's picture, composited off-screen into a canvas of the window's size, bars and
+// all, and copied into the window: the copy is exact, and the canvas is drawn as --still draws
+// one of that size, so the window shows the very pixels --still writes (a window's own pixel
+// format may round the composite's colours differently, and a picture drawn at another place in
+// its framebuffer may be sampled a hair apart). F12 reads the picture, without the bars, from
+// here. Everything is made at start-up; writing a file may allocate, once per key press.
 class WindowPicture {
 public:
-    WindowPicture(const Kest::RenderTarget& window_, std::string folder_)
-        : window(window_)
-        , canvas(window_.width, window_.height)
+    WindowPicture(unsigned windowWidth, unsigned windowHeight, std::string folder_)
+        : canvas(windowWidth, windowHeight)
         , folder(std::move(folder_))
-        , rgba(static_cast<size_t>(window_.width) * window_.height * 4)
-        , rgb(static_cast<size_t>(window_.width) * window_.height * 3)
+        , rgba(static_cast<size_t>(canvas.target.width) * canvas.target.height * 4)
+        , rgb(static_cast<size_t>(canvas.target.width) * canvas.target.height * 3)
     {
-        // The picture, without bars, fills the canvas.
-        canvas.target.x = 0;
-        canvas.target.y = 0;
-        canvas.target.width = window.width;
-        canvas.target.height = window.height;
     }
 
     const Kest::RenderTarget& target() const { return canvas.target; }
 
-    // Into the window's back buffer, its bars black.
+    // The whole canvas into the window's back buffer.
     void copyToWindow() const
     {
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
         glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
-        const GLint width = static_cast<GLint>(window.width), height = static_cast<GLint>(window.height);
-        glBlitFramebuffer(0, 0, width, height, window.x, window.y, window.x + width, window.y + height,
-                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        const GLint width = static_cast<GLint>(canvas.width), height = static_cast<GLint>(canvas.height);
+        glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
     }
 
     // Writes demo-<milliseconds>.png and says so, or says why not; the show goes on either way.
     void write(long long milliseconds)
     {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        const Kest::RenderTarget& picture = canvas.target;
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, picture.framebuffer);
         glReadBuffer(GL_COLOR_ATTACHMENT0);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, static_cast<GLsizei>(canvas.width), static_cast<GLsizei>(canvas.height), GL_RGBA,
-                     GL_UNSIGNED_BYTE, rgba.data());
+        glReadPixels(picture.x, picture.y, static_cast<GLsizei>(picture.width), static_cast<GLsizei>(picture.height),
+                     GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
         const std::string name = "demo-" + std::to_string(milliseconds) + ".png";
         const std::string path = folder == "." ? name : folder + "/" + name;
         const std::string partial = partialFileName(path, Platform::processId());
-        if (!writeRgbaAsPng(partial, rgba.data(), canvas.width, canvas.height, rgb.data())) {
+        const std::string failure = writeRgbaAsPng(partial, rgba.data(), picture.width, picture.height, rgb.data());
+        if (!failure.empty()) {
             removeQuietly(partial);
-            std::fprintf(stderr, "demo: could not write the screenshot \"%s\"\n", path.c_str());
+            std::fprintf(stderr, "demo: could not write the screenshot \"%s\": %s\n", path.c_str(), failure.c_str());
             return;
         }
         if (moveIntoPlace(partial, path))
@@ -111,7 +108,6 @@ public:
     }
 
 private:
-    const Kest::RenderTarget& window;
     Canvas canvas;
     std::string folder;
     std::vector<unsigned char> rgba;
@@ -204,7 +200,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     std::optional<WindowPicture> shown;
     std::optional<TitleClock> title;
     if (options.windowed) {
-        shown.emplace(windowTarget, options.screenshotFolder);
+        shown.emplace(windowSizeNow.x, windowSizeNow.y, options.screenshotFolder);
         title.emplace(display, window.getSystemHandle());
     }
     const Kest::RenderTarget& output = shown ? shown->target() : windowTarget;
@@ -220,10 +216,9 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     Timeline timeline(options.start, 0.0, options.loop);
 
     for (;;) {
-        // A close request ends the show at once. So does a press of Escape: the key's state is
-        // also read below, but a tap shorter than a frame shows only here, as an event. Every
-        // event that came is handled before the frame, so that a held key's repeats never queue
-        // up behind a slow one.
+        // A close request ends the show at once. So does a press of Escape, seen here as an
+        // event even when it is a tap shorter than a frame. Every event that came is handled
+        // before the frame, so that a held key's repeats never queue up behind a slow one.
         sf::Event event;
         bool ended = false;
         KeyRequests requests;
@@ -233,7 +228,10 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
             if (title && !ended && event.type == sf::Event::KeyPressed)
                 actOnKey(event.key, timeline, seconds(), requests);
         }
-        if (ended || sf::Keyboard::isKeyPressed(sf::Keyboard::Escape))
+        // Full screen also reads the key's state once a frame. A window acts on its own key
+        // events only: the state is the whole keyboard's, and Escape pressed in another
+        // application must not end the show.
+        if (ended || (!options.windowed && sf::Keyboard::isKeyPressed(sf::Keyboard::Escape)))
             return 0;
         if (const int signal = stop.received())
             return 128 + signal;
@@ -262,10 +260,22 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     }
 }
 
-// The full-screen video mode of the size asked for, or the desktop's; false (after one line
-// naming the sizes the display does offer) when it offers none of that size.
-bool chooseFullscreenMode(const Options& options, sf::VideoMode& mode)
+// The full-screen video mode of the size asked for, or the desktop's, and the style that shows
+// it; false (after one line naming the sizes the display does offer) when it offers none of that
+// size. A display without video modes offers its screen's own size, covered by a plain window.
+bool chooseFullscreenMode(const Options& options, Platform::DisplayConnection::Size screen, sf::VideoMode& mode,
+                          sf::Uint32& style)
 {
+    if (screen.width != 0) {
+        mode = sf::VideoMode(screen.width, screen.height);
+        style = sf::Style::None;
+        if (options.width == 0 || (options.width == screen.width && options.height == screen.height))
+            return true;
+        std::fprintf(stderr, "demo: the display has no full-screen mode of %ux%u; it offers %ux%u\n", options.width,
+                     options.height, screen.width, screen.height);
+        return false;
+    }
+    style = sf::Style::Fullscreen;
     mode = sf::VideoMode::getDesktopMode();
     if (options.width == 0)
         return true;
@@ -285,6 +295,22 @@ bool chooseFullscreenMode(const Options& options, sf::VideoMode& mode)
     return false;
 }
 
+// Keeps the windowing library's error stream quiet while it lives: on a display without video
+// modes the library says so at every turn, where the show has nothing to report.
+class QuietWindowLibrary {
+public:
+    QuietWindowLibrary()
+        : previous(sf::err().rdbuf(nullptr))
+    {
+    }
+    ~QuietWindowLibrary() { sf::err().rdbuf(previous); }
+    QuietWindowLibrary(const QuietWindowLibrary&) = delete;
+    QuietWindowLibrary& operator=(const QuietWindowLibrary&) = delete;
+
+private:
+    std::streambuf* previous;
+};
+
 } // namespace
 
 int runLiveShow(const Options& options, const Platform::StopRequests& stop)
@@ -298,16 +324,26 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
 
     // 1. Full screen at the desktop resolution (or the mode asked for), or a fixed window.
     const sf::ContextSettings settings = Platform::showContextSettings();
+    const Platform::DisplayConnection::Size screen = display.screenWithoutModes();
+    std::optional<QuietWindowLibrary> quiet;
+    if (screen.width != 0)
+        quiet.emplace();
     sf::Window window;
     if (options.windowed) {
         window.create(sf::VideoMode(options.width, options.height), "demo", sf::Style::Titlebar | sf::Style::Close,
                       settings);
     } else {
         sf::VideoMode mode;
-        if (!chooseFullscreenMode(options, mode))
+        sf::Uint32 style = sf::Style::Fullscreen;
+        if (!chooseFullscreenMode(options, screen, mode, style))
             return badCommandLine;
-        window.create(mode, "OpenGL", sf::Style::Fullscreen, settings);
+        window.create(mode, "OpenGL", style, settings);
+        if (style != sf::Style::Fullscreen) {
+            window.setPosition(sf::Vector2i(0, 0)); // the library centres it on a screen it cannot measure
+            display.requestFullScreen(window.getSystemHandle());
+        }
     }
+    quiet.reset();
 
     // 2.
     window.setVerticalSyncEnabled(options.vsync);

@@ -5,6 +5,8 @@
 #include <stb/stb_image_write.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -62,8 +64,25 @@ void FrameReader::unmap() const
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
 
-bool writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned width, unsigned height,
-                    unsigned char* rgb)
+namespace {
+
+// Where the PNG writer's bytes go, and the first error that kept any of them from the file.
+struct PngFile {
+    std::FILE* file;
+    int error = 0;
+};
+
+void writePngBytes(void* context, void* data, int size)
+{
+    auto& png = *static_cast<PngFile*>(context);
+    if (png.error == 0 && std::fwrite(data, 1, static_cast<size_t>(size), png.file) != static_cast<size_t>(size))
+        png.error = errno != 0 ? errno : EIO;
+}
+
+} // namespace
+
+std::string writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned width, unsigned height,
+                           unsigned char* rgb)
 {
     for (unsigned y = 0; y < height; ++y) {
         const unsigned char* from = rgba + static_cast<size_t>(height - 1 - y) * width * 4;
@@ -71,8 +90,22 @@ bool writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned
         for (unsigned x = 0; x < width; ++x)
             std::copy_n(from + 4 * x, 3, to + 3 * x);
     }
-    return stbi_write_png(path.c_str(), static_cast<int>(width), static_cast<int>(height), 3, rgb,
-                          static_cast<int>(width * 3)) != 0;
+    errno = 0;
+    PngFile png{Platform::openForWriting(path)};
+    if (png.file == nullptr)
+        return std::strerror(errno != 0 ? errno : EIO);
+    // Every short write counts, and so does the last flush when the file is closed: a full disk
+    // may show only there.
+    const bool encoded = stbi_write_png_to_func(writePngBytes, &png, static_cast<int>(width), static_cast<int>(height),
+                                                3, rgb, static_cast<int>(width * 3)) != 0;
+    errno = 0;
+    if (std::fflush(png.file) != 0 && png.error == 0)
+        png.error = errno != 0 ? errno : EIO;
+    if (std::fclose(png.file) != 0 && png.error == 0)
+        png.error = errno != 0 ? errno : EIO;
+    if (png.error != 0)
+        return std::strerror(png.error);
+    return encoded ? std::string() : "the picture could not be encoded";
 }
 
 std::string partialFileName(const std::string& target, int processId)

@@ -47,9 +47,10 @@ private:
 };
 
 // RGBA rows as GL reads them, bottom row first, written to `path` as an RGB PNG, top row first;
-// `rgb` is the caller's buffer of width * height * 3 bytes. False when the file could not be
-// written; says nothing.
-bool writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned width, unsigned height,
+// `rgb` is the caller's buffer of width * height * 3 bytes. Empty when the whole file was
+// written; otherwise why not (such as "No space left on device"), and the file is incomplete.
+// Says nothing.
+std::string writeRgbaAsPng(const std::string& path, const unsigned char* rgba, unsigned width, unsigned height,
                     unsigned char* rgb);
 
 // A name beside `target`, in the same folder so that renaming it is atomic, that keeps the

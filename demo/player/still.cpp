@@ -24,11 +24,11 @@ int writeStill(OffscreenShow& show, const Options& options, const Platform::Stop
     const unsigned width = show.canvas.width, height = show.canvas.height;
     std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
     const std::string partial = partialFileName(options.outputFile, Platform::processId());
-    const bool written = writeRgbaAsPng(partial, rgba, width, height, rgb.data());
+    const std::string failure = writeRgbaAsPng(partial, rgba, width, height, rgb.data());
     reader.unmap();
-    if (!written) {
+    if (!failure.empty()) {
         removeQuietly(partial);
-        std::fprintf(stderr, "demo: could not write \"%s\"\n", options.outputFile.c_str());
+        std::fprintf(stderr, "demo: could not write \"%s\": %s\n", options.outputFile.c_str(), failure.c_str());
         return 1;
     }
     // A stop that came while the frame was made leaves nothing behind, as a capture's does.

@@ -172,7 +172,8 @@ TEST(OptionsTest, AVideoIsWrittenUnderAPartialNameAndCutToItsPart)
         return at != arguments.end() && at + 1 != arguments.end() && at[1] == value;
     };
     EXPECT_EQ(arguments.front(), "/usr/bin/ffmpeg");
-    EXPECT_EQ(arguments.back(), ".a.partial-1.mp4");
+    EXPECT_EQ(arguments.back(), "file:.a.partial-1.mp4") << "a file, whatever its name says";
+    EXPECT_TRUE(follows("-i", "file:/x/valdrim.mp3"));
     EXPECT_TRUE(follows("-s", "320x180"));
     EXPECT_TRUE(follows("-framerate", "10"));
     EXPECT_TRUE(follows("-c:v", "libx264"));
@@ -183,7 +184,25 @@ TEST(OptionsTest, AVideoIsWrittenUnderAPartialNameAndCutToItsPart)
 
     job.format = captureFormatOf("f/%05d.png");
     const std::vector<std::string> images = encoderArguments(job);
-    EXPECT_EQ(std::count(images.begin(), images.end(), "/x/valdrim.mp3"), 0) << "images have no sound";
+    EXPECT_EQ(std::count(images.begin(), images.end(), "file:/x/valdrim.mp3"), 0) << "images have no sound";
+}
+
+TEST(OptionsTest, TheEncodersFailureIsItsLastRealLineNamingTheUsersFile)
+{
+    const struct {
+        const char* output;
+        const char* reason;
+    } cases[] = {
+        {"av_interleaved_write_frame(): No space left on device\n    Last message repeated 2 times\n",
+         "av_interleaved_write_frame(): No space left on device"},
+        {"Error writing trailer of file:d/.c.partial-7.mkv: No space left on device\r\n"
+         "Error closing file file:d/.c.partial-7.mkv: No space left on device\n\n",
+         "Error closing file d/c:1.mkv: No space left on device"},
+        {"d/.c.partial-7.mkv: Invalid argument", "d/c:1.mkv: Invalid argument"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(encoderFailure(c.output, "d/.c.partial-7.mkv", "d/c:1.mkv"), c.reason) << c.output;
 }
 
 TEST(OptionsTest, ProgressFitsItsLine)

@@ -176,7 +176,7 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     fs::create_directory(bin);
     {
         std::ofstream script(bin / "ffmpeg");
-        script << "#!/bin/sh\nfor last; do :; done\necho partial > \"$last\"\nhead -c 100000 >/dev/null\n"
+        script << "#!/bin/sh\nfor last; do :; done\nlast=${last#file:}\necho partial > \"$last\"\nhead -c 100000 >/dev/null\n"
                   "echo 'out.mp4: No space left on device' >&2\nexit 1\n";
     }
     fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
@@ -250,7 +250,7 @@ std::string standInEncoder(const fs::path& bin, const std::string& body)
     fs::create_directories(bin);
     {
         std::ofstream script(bin / "ffmpeg");
-        script << "#!/bin/sh\nfor last; do :; done\n" << body << "\n";
+        script << "#!/bin/sh\nfor last; do :; done\nlast=${last#file:}\n" << body << "\n";
     }
     fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
     return "PATH=" + bin.string() + ":/usr/bin:/bin";
