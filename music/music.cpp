@@ -4,6 +4,7 @@
 
 #include <miniaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -22,12 +23,38 @@ struct Music::Playback {
     // Requests from the show's thread, acted on by the audio thread at its next callback, so
     // that neither ever waits for the other: pausing, and a frame to seek to (noSeek when none).
     // A seek decodes up to its target, which at the end of the track takes a fifth of a second.
+    // A seek carries its request number in the top bits, so that heardSeconds() can tell the
+    // audio thread has not acted on it yet and answers with its target meanwhile.
     static constexpr std::int64_t noSeek = -1;
+    static constexpr int requestShift = 48;
+    static constexpr std::int64_t frameMask = (std::int64_t(1) << requestShift) - 1;
     std::atomic<bool> paused{false};
     std::atomic<std::int64_t> seekFrame{noSeek};
+    std::atomic<std::int64_t> requestedSeek{0};     // request number << requestShift | frame
+    std::int64_t actedRequest = 0;                  // the audio thread's: the last request acted on
     // The audio thread's own: false after a seek that failed (past the end, or an unreadable
     // stretch), when the decoder's position is unknown and silence is played instead.
     bool positioned = true;
+    bool wasPaused = false;
+
+    // What has been played, published by the audio thread after each callback for heardSeconds()
+    // under a sequence count (odd while it writes), so that neither side ever waits: a stretch
+    // is the run of track frames played without a break since the last start, seek or resume.
+    struct Played {
+        std::int64_t outputFrames = 0;  // every frame handed to the output, silence included
+        std::int64_t stretchOutput = 0; // outputFrames when the stretch began
+        std::int64_t stretchTrack = 0;  // the track frame it began at
+        std::int64_t stretchFrames = 0; // the track frames in it so far
+        std::int64_t stampNs = 0;       // steady clock when the last callback returned
+        bool trackEnded = false;        // the stretch ran into the end of the track
+        bool lost = false;              // no position: a failed seek
+    };
+    Played played;          // the audio thread's working copy
+    std::atomic<std::uint64_t> sequence{0};
+    std::atomic<std::int64_t> published[6] = {};
+    std::atomic<int> publishedFlags{0};
+    // Output frames between the callback and the ear.
+    std::int64_t latencyFrames = 0;
 
     // Hand-over between the destructor and the thread that closes the device: the destructor
     // releases the decoder and the block when the device closed in time, the closing thread
@@ -40,18 +67,67 @@ struct Music::Playback {
 
 namespace {
 
+std::int64_t steadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+enum PlayedFlags { trackEndedFlag = 1, lostFlag = 2 };
+
+// Writes the audio thread's copy where heardSeconds() reads it.
+void publish(Music::Playback& playback)
+{
+    const Music::Playback::Played& p = playback.played;
+    const std::uint64_t sequence = playback.sequence.load(std::memory_order_relaxed);
+    playback.sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    const std::int64_t values[6] = {p.outputFrames, p.stretchOutput, p.stretchTrack,
+                                    p.stretchFrames, p.stampNs,      playback.actedRequest};
+    for (int i = 0; i < 6; ++i)
+        playback.published[i].store(values[i], std::memory_order_relaxed);
+    playback.publishedFlags.store((p.trackEnded ? trackEndedFlag : 0) | (p.lost ? lostFlag : 0),
+                                  std::memory_order_relaxed);
+    playback.sequence.store(sequence + 2, std::memory_order_release);
+}
+
+// A new stretch from the decoder's position now.
+void beginStretch(Music::Playback& playback)
+{
+    Music::Playback::Played& p = playback.played;
+    ma_uint64 cursor = 0;
+    p.lost = !playback.positioned || ma_decoder_get_cursor_in_pcm_frames(&playback.decoder, &cursor) != MA_SUCCESS;
+    p.stretchOutput = p.outputFrames;
+    p.stretchTrack = std::int64_t(cursor);
+    p.stretchFrames = 0;
+    p.trackEnded = false;
+}
+
 // Runs on the audio thread. The output buffer arrives cleared to silence, so a short read at
 // the end of the track, a pause or a lost position leave silence behind them.
 void data_callback(ma_device* device, void* output, const void* /*input*/, ma_uint32 frameCount)
 {
     auto* playback = static_cast<Music::Playback*>(device->pUserData);
     const std::int64_t seek = playback->seekFrame.exchange(Music::Playback::noSeek, std::memory_order_acquire);
-    if (seek != Music::Playback::noSeek)
-        playback->positioned = ma_decoder_seek_to_pcm_frame(&playback->decoder, ma_uint64(seek)) == MA_SUCCESS;
-    if (!playback->positioned || playback->paused.load(std::memory_order_relaxed))
-        return;
+    const bool paused = playback->paused.load(std::memory_order_relaxed);
+    if (seek != Music::Playback::noSeek) {
+        playback->positioned =
+            ma_decoder_seek_to_pcm_frame(&playback->decoder, ma_uint64(seek & Music::Playback::frameMask)) == MA_SUCCESS;
+        playback->actedRequest = seek >> Music::Playback::requestShift;
+    }
+    if (seek != Music::Playback::noSeek || (playback->wasPaused && !paused))
+        beginStretch(*playback);
+    playback->wasPaused = paused;
     ma_uint64 framesRead = 0;
-    ma_decoder_read_pcm_frames(&playback->decoder, output, frameCount, &framesRead);
+    if (playback->positioned && !paused) {
+        ma_decoder_read_pcm_frames(&playback->decoder, output, frameCount, &framesRead);
+        playback->played.trackEnded = framesRead < frameCount;
+    }
+    Music::Playback::Played& p = playback->played;
+    p.stretchFrames += std::int64_t(framesRead);
+    p.outputFrames += frameCount;
+    p.stampNs = steadyNanoseconds();
+    publish(*playback);
 }
 
 // How long the destructor waits for the audio thread to let go of the device. A healthy server
@@ -69,6 +145,11 @@ ma_uint64 startFrame(float startSeconds)
 }
 
 static_assert(std::atomic<std::int64_t>::is_always_lock_free, "the audio thread must never wait on a lock");
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the audio thread must never wait on a lock");
+
+// A device whose callback has not run for this long has stopped (a frozen or lost server):
+// nothing is heard from it. Callbacks come every few milliseconds while it plays.
+constexpr std::int64_t staleNs = 250'000'000;
 
 } // namespace
 
@@ -157,9 +238,22 @@ Music::Music(const char* path, float startSeconds)
     config.sampleRate = musicSampleRate;
     config.dataCallback = data_callback;
     config.pUserData = playback.get();
+    // The library's own default for PulseAudio, named so that the latency below is known.
+    config.periodSizeInMilliseconds = 25;
     if (ma_device_init(nullptr, &config, &playback->device) != MA_SUCCESS)
         return;
     playback->deviceOpen = true;
+    // A PulseAudio stream asked for an overall latency (ADJUST_LATENCY) keeps that much between
+    // the callback and the ear, the sink's own buffer included; the buffer the server grants
+    // the stream is only its part. Other backends hold their periods.
+    const ma_device& device = playback->device;
+    playback->latencyFrames = device.pContext->backend == ma_backend_pulseaudio
+                                  ? std::int64_t(config.periodSizeInMilliseconds) * musicSampleRate / 1000
+                                  : std::int64_t(device.playback.internalPeriodSizeInFrames) * device.playback.internalPeriods;
+    // Held at the start until the first frames reach the ear.
+    beginStretch(*playback);
+    playback->played.stampNs = steadyNanoseconds();
+    publish(*playback);
     ma_device_start(&playback->device);
 }
 
@@ -191,7 +285,55 @@ void Music::resume()
     playback->paused.store(false, std::memory_order_relaxed);
 }
 
+std::optional<double> Music::heardSeconds() const
+{
+    const Playback& block = *playback;
+    if (!block.deviceOpen)
+        return std::nullopt;
+    // Read first: a request seen here was made before the snapshot below is read.
+    const std::int64_t requested = block.requestedSeek.load(std::memory_order_acquire);
+    std::int64_t v[6];
+    int flags = 0;
+    for (;;) {
+        const std::uint64_t before = block.sequence.load(std::memory_order_acquire);
+        for (int i = 0; i < 6; ++i)
+            v[i] = block.published[i].load(std::memory_order_relaxed);
+        flags = block.publishedFlags.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((before & 1) == 0 && block.sequence.load(std::memory_order_relaxed) == before)
+            break;
+        std::this_thread::yield();
+    }
+    const auto [outputFrames, stretchOutput, stretchTrack, stretchFrames, stampNs, acted] = v;
+    const std::int64_t sinceNs = steadyNanoseconds() - stampNs;
+    if (sinceNs > staleNs)
+        return std::nullopt;
+    if ((requested >> Playback::requestShift) != acted)
+        return double(requested & Playback::frameMask) / double(musicSampleRate);
+    if ((flags & lostFlag) != 0)
+        return std::nullopt;
+    // The output frame at the ear: the last one written less what the stream holds, moved on by
+    // the time since, but never past what was written.
+    const std::int64_t since = sinceNs * std::int64_t(musicSampleRate) / 1'000'000'000;
+    const std::int64_t atEar = std::min(outputFrames, outputFrames - block.latencyFrames + since);
+    const std::int64_t intoStretch = atEar - stretchOutput;
+    if ((flags & trackEndedFlag) != 0 && intoStretch >= stretchFrames)
+        return std::nullopt;
+    const std::int64_t frame = stretchTrack + std::clamp<std::int64_t>(intoStretch, 0, stretchFrames);
+    return double(frame) / double(musicSampleRate);
+}
+
+double Music::outputLatency() const
+{
+    return double(playback->latencyFrames) / double(musicSampleRate);
+}
+
 void Music::seek(float seconds)
 {
-    playback->seekFrame.store(std::int64_t(startFrame(seconds)), std::memory_order_release);
+    // Past 2^47 frames (100 years) is past the end all the same.
+    const std::int64_t frame = std::min(std::int64_t(startFrame(seconds)), Playback::frameMask >> 1);
+    const std::int64_t number = ((playback->requestedSeek.load(std::memory_order_relaxed) >> Playback::requestShift) + 1) & 0x7fff;
+    const std::int64_t request = number << Playback::requestShift | frame;
+    playback->requestedSeek.store(request, std::memory_order_release);
+    playback->seekFrame.store(request, std::memory_order_release);
 }

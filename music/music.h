@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 // Plays one MP3 file once on the default audio output, from construction to destruction.
 // Any failure (missing or unreadable file, no audio server) leaves the show silent, quietly.
@@ -33,4 +34,14 @@ public:
     void pause();
     void resume();
     void seek(float seconds);
+
+    // The track position, in seconds, of the sample leaving the output now: the frames the audio
+    // thread has delivered since the last start, seek or resume, less what the output still
+    // holds, plus the time since that delivery. Held at a seek's target until its first sample is
+    // heard, and at the paused position while paused. Empty when no soundtrack plays: no file, no
+    // device, a device that has stopped asking for frames, a failed seek, or past the end of the
+    // track. Takes no lock; any thread may ask.
+    std::optional<double> heardSeconds() const;
+    // What the output holds between the callback and the ear, in seconds (0 without a device).
+    double outputLatency() const;
 };

@@ -1,5 +1,6 @@
 #include "modes.h"
 #include "offscreen.h"
+#include "show_clock.h"
 #include "soundtrack.h"
 #include "timeline.h"
 
@@ -14,6 +15,7 @@
 #include <SFML/Window.hpp>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -210,10 +212,14 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
-    // The clock's own float seconds: from the start and untouched by keys, the show's time is
-    // exactly the clock's reading, as it has always been.
-    const auto seconds = [&clock] { return static_cast<double>(clock.getElapsedTime().asSeconds()); };
+    // The clock's own float seconds: from the start and untouched by keys, without a soundtrack,
+    // the show's time is exactly the clock's reading, as it has always been. Restarted at each
+    // loop and key, it stays as fine after months.
+    FreeClock freeClock;
+    const auto seconds = [&clock, &freeClock] { return freeClock.read(clock.getElapsedTime().asMicroseconds()); };
     Timeline timeline(options.start, 0.0, options.loop);
+    // Where a soundtrack plays, the show's time follows what is heard of it.
+    SoundFollower follower;
 
     for (;;) {
         // A close request ends the show at once. So does a press of Escape, seen here as an
@@ -236,15 +242,32 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         if (const int signal = stop.received())
             return 128 + signal;
 
-        const double now = seconds();
-        const Timeline::Frame frame = timeline.frame(now);
+        const std::int64_t microseconds = clock.getElapsedTime().asMicroseconds();
+        const double now = freeClock.read(microseconds);
+        Timeline::Frame frame = timeline.frame(now);
         if (frame.over)
             return 0;
-        // The music follows the picture; each call only leaves a request for the audio thread.
-        if (requests.pauseToggled)
-            timeline.paused() ? soundtrack.pause() : soundtrack.resume();
-        if (requests.jumped || frame.restarted)
+        // The music goes where the picture went, resuming from the very time held; each call only
+        // leaves a request for the audio thread. The picture then follows what is heard.
+        const bool resumed = requests.pauseToggled && !timeline.paused();
+        if (requests.pauseToggled && timeline.paused())
+            soundtrack.pause();
+        if (requests.jumped || frame.restarted || resumed)
             soundtrack.seek(frame.t);
+        if (resumed)
+            soundtrack.resume();
+        if (requests.pauseToggled || requests.jumped || frame.restarted) {
+            follower.anchor();
+            freeClock.restart(microseconds);
+        }
+        if (!timeline.paused()) {
+            const double shown = timeline.now(now);
+            const double correction = follower.correction(now, shown, soundtrack.heardSeconds());
+            if (correction != 0.0 && inShow(shown + correction)) {
+                timeline.seekBy(now, correction);
+                frame.t = static_cast<float>(timeline.now(now));
+            }
+        }
 
         const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
         const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;

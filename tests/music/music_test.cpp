@@ -294,6 +294,7 @@ TEST_F(MusicTest, UnplayableFilesGiveSilenceQuietly)
             Music music(path.c_str());
             EXPECT_FALSE(music.isPlaying());
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_FALSE(music.heardSeconds()) << "nothing plays, nothing is heard";
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -311,6 +312,7 @@ TEST_F(MusicTest, WithoutAnAudioServerConstructionAndDestructionReturnQuietly)
     {
         Music music(mp3.c_str());
         EXPECT_FALSE(music.isPlaying());
+        EXPECT_FALSE(music.heardSeconds());
     }
     const std::string err = testing::internal::GetCapturedStderr();
     const std::string out = testing::internal::GetCapturedStdout();
@@ -341,7 +343,10 @@ TEST_F(MusicTest, StartOffsetSkipsIntoTheTrackAtTheOutputRate)
     EXPECT_NEAR(secondsOfTone(recording.right, 880.0, 440.0), 1.0, 0.06);
 
     // A start past the end plays silence on a running device.
-    const Recording beyond = playAndRecord(mp3, 1.0, 30.0f);
+    const Recording beyond = playAndRecord(mp3, 1.0, 30.0f, [](Music& music) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_FALSE(music.heardSeconds()) << "a start past the end is heard";
+    });
     ASSERT_GT(beyond.left.size(), 22050u);
     EXPECT_LT(rms(beyond.left, 0, beyond.left.size()), 1e-4);
     EXPECT_LT(rms(beyond.right, 0, beyond.right.size()), 1e-4);
@@ -358,17 +363,28 @@ TEST_F(MusicTest, SeeksAndPausesPlayFromWhereTheyAsk)
     ASSERT_TRUE(run("sox -q -n -r 44100 -c 2 -b 16 " + first + " synth 2 sine 440 gain -6 && sox -q -n -r 44100 -c 2 -b 16 " +
                     second + " synth 1 sine 880 gain -6 && sox -q " + first + " " + second + " " + wav +
                     " && lame --quiet -b 192 " + wav + " " + mp3));
+    // Each step waits for what the audio thread has played, not for the wall clock, so that a
+    // loaded machine (a late audio thread) changes nothing heard.
     const auto wait = [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
+    const auto waitUntil = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 3000 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(done()) << "the music never got there";
+    };
+    std::vector<double> heldAt;
     const Recording recording = playAndRecord(mp3, 0.0, 0.0f, [&](Music& music) {
-        wait(0.5);
+        waitUntil([&] { return music.heardSeconds().value_or(0.0) >= 0.5; });
         music.seek(2.0f);
-        wait(1.5);
+        heldAt.push_back(music.heardSeconds().value_or(-1.0)); // the target, until it is heard
+        waitUntil([&] { return !music.heardSeconds(); });      // past the end
         music.pause();
         music.seek(0.5f);
         wait(0.7);
+        heldAt.push_back(music.heardSeconds().value_or(-1.0)); // held there while paused
         music.resume();
-        wait(3.0);
+        waitUntil([&] { return !music.heardSeconds(); });
     });
+    EXPECT_EQ(heldAt, (std::vector<double>{2.0, 0.5}));
     ASSERT_GT(recording.left.size(), 4 * 44100u);
     EXPECT_NEAR(secondsOfTone(recording.left, 440.0, 880.0), 2.0, 0.1);
     EXPECT_NEAR(secondsOfTone(recording.left, 880.0, 440.0), 2.0, 0.1);
