@@ -55,6 +55,7 @@ if [ "${1:-}" = --in-root ]; then
   exit 0
 fi
 
+can_be_root package || exit 1
 bash scripts/setup.sh
 mapfile -t missing < <(missing_packages mmdebstrap dpkg-dev binutils)
 [ ${#missing[@]} -eq 0 ] || install_packages package "${missing[@]}"

@@ -2,6 +2,15 @@
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# can_be_root LABEL: true for root and for a user whom sudo lets in (without a password, or
+# asking for one at a terminal); otherwise says so in one line.
+can_be_root() {
+  [ "$(id -u)" -eq 0 ] && return 0
+  if command -v sudo >/dev/null 2>&1 && { [ -t 0 ] || sudo -n true >/dev/null 2>&1; }; then return 0; fi
+  echo "$1: needs root, or a user with sudo, to install packages and make Debian roots" >&2
+  return 1
+}
+
 # Prints those of the named packages that are not installed, one a line.
 missing_packages() {
   local p
@@ -15,8 +24,9 @@ install_packages() {
   local label=$1
   shift
   echo "$label: installing $*"
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "$@"
+  # Another install on the machine holds dpkg's lock for a while: wait for it, not fail.
+  as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "$@"
 }
 
 # The Debian mirror the system's apt already uses (the security archive aside), for roots and

@@ -4,8 +4,9 @@
 #
 #   scripts/root.sh make DIR SUITE [PACKAGE...]
 #     Makes DIR with mmdebstrap from the system's mirror: SUITE's essential packages and the
-#     named ones, without recommends or documentation. Made once and kept; concurrent callers
-#     wait for the one making it.
+#     named ones, without recommends or documentation. Made once and kept while SUITE and the
+#     packages are the ones it was made of (recorded in DIR/.complete); concurrent callers wait
+#     for the one making it. What a killed run left mounted in a half-made root is unmounted.
 #   scripts/root.sh run DIR [--bind HOST[:INSIDE]]... [--ro HOST[:INSIDE]]... [--cd FOLDER]
 #                           [NAME=VALUE]... -- COMMAND [ARGUMENT...]
 #     Runs COMMAND chrooted in DIR, in FOLDER (default /), with only PATH, HOME=/root and the
@@ -16,27 +17,51 @@
 #     id, so a caller stops it by that id, and its exit status is the script's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/packages.sh"
 # Making a root, mounting and chroot need root; a user with sudo gets there through it.
-if [ "$(id -u)" -ne 0 ]; then exec sudo -- "$here/root.sh" "$@"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  can_be_root root || exit 1
+  exec sudo -- "$here/root.sh" "$@"
+fi
+
+# unmount_under DIR: unmounts whatever is mounted at or below DIR, deepest first: a run killed
+# while mmdebstrap worked leaves its /dev, /proc and /sys mounts behind.
+unmount_under() {
+  local dir mount
+  dir=$(realpath -m "$1")
+  awk -v d="$dir" '{ m = $2; gsub(/\\040/, " ", m); if (m == d || index(m, d "/") == 1) print m }' \
+    /proc/self/mounts | sort -r | while IFS= read -r mount; do
+    umount "$mount" 2>/dev/null || umount --lazy "$mount" ||
+      { echo "root: could not unmount $mount" >&2; return 1; }
+  done
+}
+
+# remove_root DIR: DIR gone, with anything mounted in it unmounted first; --one-file-system
+# keeps rm from ever reaching into a mount that would not go.
+remove_root() {
+  [ -e "$1" ] || return 0
+  unmount_under "$1"
+  rm -rf --one-file-system "$1"
+}
 
 make_root() {
   local dir=$1 suite=$2
   shift 2
-  [ -f "$dir/.complete" ] && return 0
+  # The root records what it was made of; one made of another list is made again.
+  local made_of="$suite $*"
+  [ "$(cat "$dir/.complete" 2>/dev/null)" = "$made_of" ] && return 0
   mkdir -p "$(dirname "$dir")"
   local lock
   exec {lock}>"$dir.lock"
   flock "$lock"
-  [ -f "$dir/.complete" ] && return 0
-  source "$here/packages.sh"
+  [ "$(cat "$dir/.complete" 2>/dev/null)" = "$made_of" ] && return 0
   local missing
   mapfile -t missing < <(missing_packages mmdebstrap)
   [ ${#missing[@]} -eq 0 ] || install_packages root "${missing[@]}"
   local mirror include
   mirror=$(debian_mirror)
   include=$(IFS=,; echo "$*")
-  # --one-file-system: a root left half-made by a killed run may still hold mounts.
-  rm -rf --one-file-system "$dir.new"
+  remove_root "$dir.new"
   echo "root: making $dir ($suite${include:+: $include})" >&2
   local start=$SECONDS
   mmdebstrap --quiet --mode=root --variant=essential ${include:+--include="$include"} \
@@ -44,8 +69,8 @@ make_root() {
     --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-include=/usr/share/doc/*/copyright' \
     "$suite" "$dir.new" "$mirror" ||
     { echo "root: mmdebstrap could not make $dir from $mirror ($suite)" >&2; exit 1; }
-  touch "$dir.new/.complete"
-  rm -rf --one-file-system "$dir"
+  echo "$made_of" >"$dir.new/.complete"
+  remove_root "$dir"
   mv "$dir.new" "$dir"
   echo "root: $dir made in $((SECONDS - start)) s ($(du -sh --one-file-system "$dir" | cut -f1))" >&2
 }
@@ -53,7 +78,7 @@ make_root() {
 run_in_root() {
   local dir=$1
   shift
-  [ -f "$dir/.complete" ] || { echo "root: $dir is not a finished root" >&2; exit 1; }
+  [ -s "$dir/.complete" ] || { echo "root: $dir is not a finished root" >&2; exit 1; }
   if [ -z "${DEMO_ROOT_NAMESPACE:-}" ]; then
     # unshare without --fork: the same process, now in a mount namespace of its own.
     DEMO_ROOT_NAMESPACE=1 exec unshare --mount --propagation private "$0" run "$dir" "$@"

@@ -102,6 +102,14 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
         glFinish();
     };
 
+    // Which driver drew the figures below: the same GL library can hand a context to a GPU's
+    // driver or to a software rasteriser.
+    const auto glText = [](GLenum name) {
+        const GLubyte* text = glGetString(name);
+        return text != nullptr ? reinterpret_cast<const char*>(text) : "(none)";
+    };
+    std::printf("GL vendor: %s\nGL renderer: %s\nGL version: %s\n", glText(GL_VENDOR), glText(GL_RENDERER),
+                glText(GL_VERSION));
     std::fprintf(stderr, "demo: benchmark of %u frames at %ux%u", frames, show.canvas.width, show.canvas.height);
     if (options.scale != 1.0)
         std::fprintf(stderr, " (sky, scene and glow at %ux%u)", show.targets.sceneTarget.width,
