@@ -168,8 +168,10 @@ TEST(OptionsTest, AVideoIsWrittenUnderAPartialNameAndCutToItsPart)
     job.output = ".a.partial-1.mp4";
     const std::vector<std::string> arguments = encoderArguments(job);
     auto follows = [&](const char* option, const std::string& value) {
-        const auto at = std::find(arguments.begin(), arguments.end(), option);
-        return at != arguments.end() && at + 1 != arguments.end() && at[1] == value;
+        for (size_t i = 0; i + 1 < arguments.size(); ++i)
+            if (arguments[i] == option && arguments[i + 1] == value)
+                return true;
+        return false;
     };
     EXPECT_EQ(arguments.front(), "/usr/bin/ffmpeg");
     EXPECT_EQ(arguments.back(), "file:.a.partial-1.mp4") << "a file, whatever its name says";
