@@ -323,6 +323,7 @@ if [ -f "$shim" ]; then
   line "live show, $live_size window, --no-vsync, from 43.2 s for $live_seconds s: ${live_fps:-no frames logged} (exit $live_status)"
 else
   line "live show: no swap-logging shim (run --prepare, or build frame-bench-swaps)"
+  [ "$mode" != here ] || live_fps=
 fi
 
 # A capture of the same part, and its throughput against the benchmark's.

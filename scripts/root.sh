@@ -48,7 +48,7 @@ make_root() {
   local dir=$1 suite=$2
   shift 2
   # The root records what it was made of; one made of another list is made again.
-  local made_of="$suite $*"
+  local made_of="$suite${*:+ $*}"
   [ "$(cat "$dir/.complete" 2>/dev/null)" = "$made_of" ] && return 0
   mkdir -p "$(dirname "$dir")"
   local lock
