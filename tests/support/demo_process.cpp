@@ -132,21 +132,27 @@ double now()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-XvfbServer::XvfbServer(int width, int height)
+XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& extraArguments)
 {
     int fds[2];
     if (pipe(fds) != 0)
         return;
+    // Made before the fork: the child only execs.
+    std::vector<std::string> arguments = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                          std::to_string(width) + "x" + std::to_string(height) + "x24",
+                                          "+extension", "GLX", "-nolisten", "tcp", "-noreset"};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     pid = fork();
     if (pid == 0) {
         close(fds[0]);
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        const std::string fd = std::to_string(fds[1]);
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "+extension", "GLX",
-               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        execvp("Xvfb", argv.data());
         _exit(127);
     }
     close(fds[1]);
@@ -368,6 +374,29 @@ bool focusWindow(const std::string& displayName, const std::string& title)
         XSetInputFocus(display, window, RevertToParent, CurrentTime);
         XSync(display, False);
     });
+}
+
+OtherWindow::OtherWindow(const std::string& display, const std::string& title)
+    : connection(XOpenDisplay(display.c_str()))
+{
+    if (connection == nullptr)
+        return;
+    const Window window = XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, 200, 100, 0, 0, 0);
+    XStoreName(connection, window, title.c_str());
+    XSelectInput(connection, window, StructureNotifyMask | KeyPressMask);
+    XMapRaised(connection, window);
+    for (XEvent event; !shown;) {
+        XNextEvent(connection, &event);
+        shown = event.type == MapNotify;
+    }
+    XSetInputFocus(connection, window, RevertToParent, CurrentTime);
+    XSync(connection, False);
+}
+
+OtherWindow::~OtherWindow()
+{
+    if (connection != nullptr)
+        XCloseDisplay(connection);
 }
 
 bool setKey(const std::string& displayName, const char* keysymName, bool pressed)

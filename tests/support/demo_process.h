@@ -14,12 +14,15 @@
 #include <string>
 #include <vector>
 
+struct _XDisplay; // Xlib's display connection
+
 namespace DemoTest {
 
-// An Xvfb server with one screen of the given size, stopped on destruction.
+// An Xvfb server with one screen of the given size, stopped on destruction; `extraArguments`
+// go to Xvfb as they stand (such as "-extension", "RANDR" for a server without it).
 class XvfbServer {
 public:
-    XvfbServer(int width, int height);
+    XvfbServer(int width, int height, const std::vector<std::string>& extraArguments = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
@@ -107,6 +110,20 @@ bool requestClose(const std::string& display, const std::string& title);
 // Gives the window named `title` the keyboard focus, as a window manager would on a click
 // (needed where the client does not take the focus itself, as under Wine without one).
 bool focusWindow(const std::string& display, const std::string& title);
+// A window of another application on `display`, mapped, named `title` and given the keyboard
+// focus while it lives: what a user's other program is to the demo.
+class OtherWindow {
+public:
+    OtherWindow(const std::string& display, const std::string& title);
+    ~OtherWindow();
+    OtherWindow(const OtherWindow&) = delete;
+    OtherWindow& operator=(const OtherWindow&) = delete;
+
+    bool shown = false; // mapped and focused
+
+private:
+    ::_XDisplay* connection = nullptr;
+};
 // Presses or releases a key through the XTEST extension.
 bool setKey(const std::string& display, const char* keysymName, bool pressed);
 // An 8-bit RGB picture, rows from the top.

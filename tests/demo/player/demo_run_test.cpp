@@ -41,6 +41,27 @@ TEST(DemoRunTest, AContextBelowGL33EndsNamingTheVersionObtained)
     EXPECT_NE(exit.err.find("OpenGL 3.0"), std::string::npos) << exit.err;
 }
 
+// An X server without RandR offers no video modes to choose from: the show covers the screen
+// with a plain window, and a size asked for is refused in our own single line.
+TEST(DemoRunTest, WithoutRandRTheShowCoversTheScreenAndOtherSizesAreRefusedInOneLine)
+{
+    XvfbServer screen(1024, 768, {"-extension", "RANDR"});
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display}, {demoBinary, "--start", "82"});
+    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+    const WindowSize size = windowSize(screen.display, "OpenGL");
+    EXPECT_EQ(size.width, 1024);
+    EXPECT_EQ(size.height, 768);
+    const Exit shown = demo.wait(60.0);
+    ASSERT_TRUE(shown.exited);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+
+    const Exit refused =
+        DemoProcess(demoBinary, {"DISPLAY=" + screen.display}, {demoBinary, "--size", "800x600"}).wait(60.0);
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_EQ(refused.err, "demo: the display has no full-screen mode of 800x600; it offers 1024x768\n");
+}
+
 // Starts the demo on a screen of its own, lets it run a moment, acts on the screen as a user
 // would, and expects the demo to end cleanly.
 template <typename Act>
@@ -157,21 +178,22 @@ std::string waitForTitle(const std::string& display, Wanted wanted, double secon
     return title;
 }
 
-Image still(const std::string& display, const std::string& time, const std::string& path)
+Image still(const std::string& display, const std::string& time, const std::string& path,
+            const std::string& size = windowSizeText)
 {
-    DemoProcess demo(demoBinary, {"DISPLAY=" + display}, {demoBinary, "--still", time, path, "--size", windowSizeText});
+    DemoProcess demo(demoBinary, {"DISPLAY=" + display}, {demoBinary, "--still", time, path, "--size", size});
     const Exit exit = demo.wait(120.0);
     EXPECT_EQ(exit.status, 0) << exit.err;
     return readImage(path);
 }
 
 // The window's part of a screenshot: its picture, which fills it.
-Image windowPicture(const std::string& display, const std::string& path)
+Image windowPicture(const std::string& display, const std::string& path, int width = windowWidth)
 {
     const Image screen = screenshot(display, path);
     const WindowSize window = windowSize(display, "demo");
     Image picture;
-    if (window.width != windowWidth || window.x < 0 || window.y < 0 || window.x + window.width > screen.width ||
+    if (window.width != width || window.x < 0 || window.y < 0 || window.x + window.width > screen.width ||
         window.y + window.height > screen.height)
         return picture;
     picture.width = window.width;
@@ -181,6 +203,47 @@ Image windowPicture(const std::string& display, const std::string& path)
         picture.rgb.insert(picture.rgb.end(), row, row + 3 * window.width);
     }
     return picture;
+}
+
+// A window of another shape than the picture's: its keys are its own (Escape pressed while
+// another application has the focus leaves it alone), and its held picture, bars included, is
+// the still of the title's time at the window's size.
+TEST(DemoRunTest, AWindowActsOnItsOwnKeysAndItsHeldPictureIsTheStillOfItsSize)
+{
+    XvfbServer screen(screenWidth, screenHeight);
+    ASSERT_FALSE(screen.display.empty());
+    Scratch folder;
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display}, {demoBinary, "--windowed", "--size", "400x300", "--start", "43"});
+    ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
+    const double before =
+        titleTime(waitForTitle(screen.display, [](const std::string& t) { return titleTime(t) >= 0.0; }, 60.0));
+    ASSERT_GE(before, 43.0);
+    {
+        const OtherWindow other(screen.display, "another application");
+        ASSERT_TRUE(other.shown);
+        setKey(screen.display, "Escape", true);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        setKey(screen.display, "Escape", false);
+    }
+    // The show goes on: its title keeps counting.
+    const std::string going =
+        waitForTitle(screen.display, [&](const std::string& t) { return titleTime(t) > before + 1.0; }, 60.0);
+    ASSERT_GT(titleTime(going), before + 1.0) << "Escape in another window ended the show";
+
+    focusWindow(screen.display, "demo");
+    press(screen.display, "space");
+    const std::string held = waitForTitle(screen.display, [](const std::string& t) { return t.find("(paused)") != std::string::npos; });
+    ASSERT_NE(held.find("(paused)"), std::string::npos) << held;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Image shown = windowPicture(screen.display, folder / "held.png", 400);
+    const Image expected = still(screen.display, titleDigits(held), folder / "still.png", "400x300");
+    ASSERT_EQ(shown.width, 400) << "the window lies off the screen";
+    EXPECT_EQ(differingPixels(shown, expected), 0) << "the held window at " << held << " against its still";
+
+    press(screen.display, "Escape");
+    const Exit exit = demo.wait(30.0);
+    ASSERT_TRUE(exit.exited);
+    EXPECT_EQ(exit.status, 0) << exit.err;
 }
 
 // What the private null sink plays, recorded from its monitor by parec while this lives.

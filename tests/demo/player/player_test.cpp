@@ -219,6 +219,27 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     EXPECT_EQ(folder.entries(), 0u);
 }
 
+// A still that does not fit on the disk: one line naming the cause, status 1, and the file of
+// that name from before is left as it was. The disk is a small tmpfs, mostly filled, in a mount
+// namespace of the demo's own.
+TEST(PlayerTest, AStillThatDoesNotFitLeavesTheEarlierFileAndSaysWhy)
+{
+    if (std::system("unshare -m true 2>/dev/null") != 0)
+        GTEST_SKIP() << "no mount namespace to be had here";
+    Scratch folder;
+    const std::string disk = folder / "disk";
+    fs::create_directory(disk);
+    const std::string script = "mount -t tmpfs -o size=300k tmpfs \"$1\" && head -c 250000 /dev/zero >\"$1/fill\" && "
+                               "printf earlier >\"$1/s.png\" && \"$2\" --still 43.2 \"$1/s.png\"; echo status=$?; "
+                               "cat \"$1/s.png\"; echo; ls -A \"$1\"";
+    const Exit exit = DemoProcess(demoBinary, {}, {"unshare", "-m", "sh", "-c", script, "sh", disk, demoBinary}).wait(120.0);
+    ASSERT_TRUE(exit.exited);
+    EXPECT_EQ(exit.out, "status=1\nearlier\nfill\ns.png\n") << exit.err;
+    EXPECT_EQ(lines(exit.err), 1) << exit.err;
+    EXPECT_NE(exit.err.find("No space left on device"), std::string::npos) << exit.err;
+    EXPECT_NE(exit.err.find("s.png"), std::string::npos) << exit.err;
+}
+
 // Command lines whose picture would be empty or never drawn: refused before anything runs.
 TEST(PlayerTest, CommandLinesThatWouldDrawNothingAreRefused)
 {
@@ -334,6 +355,38 @@ TEST(PlayerTest, AnEncoderThatFailsOrIsStoppedAtTheEndWritesNothing)
     const Exit terminated = still.wait(60.0);
     EXPECT_EQ(terminated.status, 143) << terminated.err;
     EXPECT_EQ(folder.entries(), 0u);
+}
+
+// A capture whose encoder has stopped reading still ends on Ctrl-C or SIGTERM, with the first
+// signal's status, the encoder stopped and nothing left behind.
+TEST(PlayerTest, AStuckEncoderIsStoppedBySignals)
+{
+    Scratch folder;
+    const std::string pidFile = folder / "encoder.pid";
+    const std::string stuck = standInEncoder(folder.path / "bin", "echo $$ > " + pidFile + "\nexec sleep 1000");
+    for (const auto& [signals, status] : {std::pair{std::vector<int>{SIGTERM}, 143}, std::pair{std::vector<int>{SIGINT}, 130},
+                                          std::pair{std::vector<int>{SIGTERM, SIGINT}, 143}}) {
+        // A frame is larger than the pipe holds: the demo is soon waiting to write.
+        DemoProcess demo(demoBinary, {stuck},
+                         {demoBinary, "--capture", folder / "x.mp4", "--size", "640x360", "--fps", "10", "--to", "5"});
+        ASSERT_TRUE(waitUntil([&] { return fs::exists(pidFile) && fs::file_size(pidFile) > 0; }, 60.0));
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        pid_t encoder = 0;
+        std::ifstream(pidFile) >> encoder;
+        for (const int signal : signals)
+            demo.signal(signal);
+        const Exit exit = demo.wait(60.0);
+        ASSERT_TRUE(exit.exited) << "the capture hung on its stuck encoder";
+        EXPECT_EQ(exit.status, status) << exit.err;
+        // Gone, or at most waiting to be reaped by whoever inherited it.
+        const bool running = encoder > 0 && kill(encoder, 0) == 0 &&
+                             commandOutput("ps -o stat= -p " + std::to_string(encoder)).find('Z') == std::string::npos;
+        EXPECT_FALSE(running) << "the encoder " << encoder << " was left running";
+        if (running)
+            kill(encoder, SIGKILL);
+        fs::remove(pidFile);
+        EXPECT_EQ(folder.entries(), 1u) << "only the stand-in's folder";
+    }
 }
 
 // The encoder's messages are kept where no one else can reach them: a link planted in the
