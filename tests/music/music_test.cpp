@@ -76,6 +76,7 @@ Recording playAndRecord(const std::string& path, double seconds, float startSeco
     {
         Music music(path.c_str(), startSeconds);
         EXPECT_TRUE(music.isPlaying());
+        if (!music.isPlaying()) { std::system("pactl info; echo pactl=$?; ps -eo pid,stat,etime,cmd | grep -E 'pulseaudio|parec' | grep -v grep; ls -la /tmp/demo-test-pulse-*"); }
         if (act)
             act(music);
         else
