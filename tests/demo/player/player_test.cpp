@@ -240,6 +240,28 @@ TEST(PlayerTest, AStillThatDoesNotFitLeavesTheEarlierFileAndSaysWhy)
     EXPECT_NE(exit.err.find("s.png"), std::string::npos) << exit.err;
 }
 
+// A colon in a name is part of the file's name, never the encoder's protocol: both a video and
+// numbered images are written under the names asked for.
+TEST(PlayerTest, NamesWithAColonAreFilesNotProtocols)
+{
+    Scratch folder;
+    fs::create_directory(folder.path / "shots");
+    // Named as a user would name them, from the folder they are written to.
+    for (const std::string target : {"clip:1.mkv", "shots/shot:%03d.png"}) {
+        const Exit exit = DemoProcess(demoBinary, {},
+                                      {"sh", "-c", "cd \"$1\" && exec \"$2\" --capture \"$3\" --size 160x90 --fps 10 --to 0.3",
+                                       "sh", folder.path.string(), demoBinary, target})
+                              .wait(120.0);
+        EXPECT_EQ(exit.status, 0) << target << ": " << exit.err;
+    }
+    EXPECT_GT(fs::file_size(folder.path / "clip:1.mkv"), 0u);
+    EXPECT_EQ(commandOutput("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -select_streams v "
+                            "-of csv=p=0 file:" + (folder / "clip:1.mkv")),
+              "3\n");
+    for (const char* frame : {"shot:000.png", "shot:001.png", "shot:002.png"})
+        EXPECT_TRUE(fs::exists(folder.path / "shots" / frame)) << frame;
+}
+
 // Command lines whose picture would be empty or never drawn: refused before anything runs.
 TEST(PlayerTest, CommandLinesThatWouldDrawNothingAreRefused)
 {
