@@ -126,6 +126,17 @@ void PrivateAudioServer::stop(int number)
     std::remove(socket.c_str());
 }
 
+Exit PrivateAudioServer::finish(double seconds)
+{
+    Exit exit;
+    if (server) {
+        exit = server->wait(seconds);
+        server.reset();
+        std::remove(socket.c_str());
+    }
+    return exit;
+}
+
 double now()
 {
     using namespace std::chrono;

@@ -79,6 +79,9 @@ public:
     void signal(int number) const;
     // Sends `number` and waits for the server to end.
     void stop(int number);
+    // Waits up to `seconds` for a server that should not have ended, then stops it; says how
+    // it ended (exited: false when it was still running).
+    Exit finish(double seconds);
 
     std::string socket;
     std::string address; // "unix:" + socket
