@@ -189,7 +189,7 @@ sync_figures() {
             -vf "crop=$grab_w:$grab_h:(iw-$grab_w)/2:(ih-$grab_h)/2,format=gray" -f rawvideo "$work/stills-$size/$t.gray"
       done
     done
-    for what in "320x180 window:320x180:46.5:none:3" "1280x720 window:1280x720:46:none:4.5" \
+    for what in "320x180 window:320x180:46.5:none:3" "1280x720 window:1280x720:46:none:6" \
                 "after a seek back of 35 s:320x180:80.5:seek:4" "after five pauses:320x180:44:pauses:4.5"; do
       IFS=: read -r label size start action wait <<<"$what"
       figures=$(for run in $(seq "$runs"); do sync_run "sync-$action-$size-$run" "$size" "$start" "$action" "$wait"; done |

@@ -100,27 +100,36 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "sync-probe: no flip with a burst (%zu flips, %zu bursts)\n", flips.size(), onsets.size());
             return paired > 0 ? 0 : 1;
         }
-        // The track as the show plays it from 47 s: 0.4 s each side of the cut's time (the
-        // thinned-out bar and the drop's first hits) are found in the recording, and the crash's
-        // onset within it is what is heard.
+        // The track as the show plays it from a second before the cut's time: 0.15 s each side of
+        // the crash are looked for in the recording (short, so that a gap in the output on a
+        // loaded machine seldom falls inside), and the crash's onset within them is what is heard.
         const double t = std::atof(argv[6]);
         const std::vector<float> track = trackStretch(argv[5], t - 1.0, t + 1.0);
-        const std::vector<float> reference(track.begin() + long(0.6 * Recording::rate),
-                                           track.begin() + long(std::min<size_t>(track.size(), size_t(1.4 * Recording::rate))));
-        const double heard = heardAt(recording, reference);
         const double crash = onsetIn(track, 0.95, 1.2);
-        if (heard < 0.0 || crash < 0.0) {
+        if (crash < 0.0) {
+            std::fprintf(stderr, "sync-probe: no onset in the track near %.2f s\n", t);
+            return 1;
+        }
+        const double from = crash - 0.15;
+        const std::vector<float> reference(track.begin() + long(from * Recording::rate),
+                                           track.begin() + long((crash + 0.15) * Recording::rate));
+        const double heard = heardAt(recording, reference);
+        if (heard < 0.0) {
             std::fprintf(stderr, "sync-probe: the track around %.2f s was not heard\n", t);
             return 1;
         }
-        const double heardCrash = heard + (crash - 0.6);
+        // The crash is the strongest onset there: taken from the recording itself, it stays right
+        // where a gap in the output has shifted what came before it.
+        const double expected = heard + (crash - from) - recording.audioStart;
+        const double onset = onsetIn(recording.audio, expected - 0.05, expected + 0.05);
+        const double heardCrash = recording.audioStart + (onset < 0.0 ? expected : onset);
         std::vector<Still> stills;
         for (const auto& entry : std::filesystem::directory_iterator(argv[7]))
             if (entry.path().extension() == ".gray") {
                 const std::string bytes = fileBytes(entry.path().c_str());
                 stills.push_back({std::atof(entry.path().stem().c_str()), {bytes.begin(), bytes.end()}});
             }
-        const double seen = cutTime(recording, heardCrash - 1.0, heardCrash + 1.0, stills, t);
+        const double seen = cutTime(recording, heardCrash - 1.0, heardCrash + 3.0, stills, t);
         if (seen < 0.0) {
             std::fprintf(stderr, "sync-probe: no cut seen near %.2f s\n", t);
             return 1;

@@ -199,7 +199,7 @@ double heardAt(const Recording& recording, const std::vector<float>& reference)
     }
     std::fprintf(stderr, "sync-probe: the track matches best %.3f s into the recording (correlation %.2f)\n",
                  double(bestBlock * block) / Recording::rate, best);
-    if (best < 0.8)
+    if (best < 0.5)
         return -1.0;
     // Sample by sample within two blocks of the envelope's match.
     const long long centre = static_cast<long long>(bestBlock * block);

@@ -47,5 +47,6 @@ double onsetIn(const std::vector<float>& track, double from, double to);
 
 // When the first sample of `reference` (mono, at the recording's rate) was heard: the best
 // match of its envelope over the whole recording, refined sample by sample. Negative when
-// nothing matches well.
+// nothing matches at all (a gap in the output on a loaded machine may spoil a match, so the
+// caller refines it by what it looks for).
 double heardAt(const Recording& recording, const std::vector<float>& reference);
