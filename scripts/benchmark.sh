@@ -12,6 +12,8 @@
 #                     build's binary, run from the build's bin folder beside its valdrim.mp3,
 #                     gives its figures to compare)
 #   BENCH_ONLY_SYNC=1 step 6 alone
+#   BENCH_SYNC_CASES="ACTION-SIZE ..."  only these cases of step 6 (none-320x180, none-1280x720,
+#                     seek-320x180, pauses-320x180)
 #
 # Steps 1 to 3 run the demo unchanged, with no arguments (it reads no environment). The script
 # starts its own Xvfb with one 1280x720 screen (so the full-screen window and the picture are
@@ -192,6 +194,7 @@ sync_figures() {
     for what in "320x180 window:320x180:46.5:none:3" "1280x720 window:1280x720:46:none:6" \
                 "after a seek back of 35 s:320x180:80.5:seek:4" "after five pauses:320x180:44:pauses:4.5"; do
       IFS=: read -r label size start action wait <<<"$what"
+      [[ -z "${BENCH_SYNC_CASES:-}" || " $BENCH_SYNC_CASES " = *" $action-$size "* ]] || continue
       figures=$(for run in $(seq "$runs"); do sync_run "sync-$action-$size-$run" "$size" "$start" "$action" "$wait"; done |
                 awk -v c="$c" '{ printf "%.1f\n", $1 - c }')
       printf '%-27s %s   runs: %s\n' "$label:" "$(summary 1 ms <<<"$figures")" "$(echo $figures)"
