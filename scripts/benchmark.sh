@@ -7,6 +7,13 @@
 #                     script then takes about two minutes)
 #   BENCH_FRAMES=N    frames of each `demo --bench` run (default 30)
 #   BENCH_KEEP=1      keep the logs, and print where they are
+#   BENCH_SYNC_RUNS=N runs of each sound-on-picture case (default 3)
+#   BENCH_SYNC_DEMO=PATH  the demo binary that step 6 measures (default the build's own; another
+#                     build's binary, run from the build's bin folder beside its valdrim.mp3,
+#                     gives its figures to compare)
+#   BENCH_ONLY_SYNC=1 step 6 alone
+#   BENCH_SYNC_CASES="ACTION-SIZE ..."  only these cases of step 6 (none-320x180, none-1280x720,
+#                     seek-320x180, pauses-320x180)
 #
 # Steps 1 to 3 run the demo unchanged, with no arguments (it reads no environment). The script
 # starts its own Xvfb with one 1280x720 screen (so the full-screen window and the picture are
@@ -31,6 +38,20 @@
 #      frames per second (drawing, read-back and ffmpeg's encoding together) against the
 #      benchmark's frame rate at the same size; read-back and encoding overlap with drawing
 #      when the ratio is near 1.
+#   6. the sound on the picture: one ffmpeg records the middle 320x180 of the screen (x11grab,
+#      200 grabs a second) and the sink's monitor, with -copyts so that frames and samples keep
+#      the wall clock they were stamped with, while a silent stream keeps the sink playing (its
+#      monitor then delivers from the start, at a steady latency). First the recording itself
+#      is calibrated: `sync-probe reference` flips that rectangle between black and white at
+#      the instant PulseAudio says a burst it was given is played; seen minus heard of those
+#      flips is the recording's own offset. Then the show: the cut from shot 6 to shot 7 at
+#      48.0 s falls on the drop's crash; the crash is found in the recording by matching the
+#      track as the show's decoder delivers it (47.6 to 48.4 s) and taking the strongest onset
+#      in it, the cut as the first grab nearer to a still of shot 7 than to any of shot 6 (stills
+#      from 44 s to 50 s). The figure is the cut seen minus the crash heard, less the
+#      calibration, in ms: positive when the picture is late. Cases: a 320x180 window, a
+#      1280x720 window (the whole screen), after a backward seek of 35 s (from 80.5 s, Left
+#      seven times) and after five pauses (Space, ten times).
 # Runs end with a window close request (WM_DELETE_WINDOW to the window titled "OpenGL").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,7 +66,7 @@ if [ -z "${FRAME_BENCH_INNER:-}" ]; then
     if [ "$build" = build ]; then cmake --preset release >/dev/null
     else cmake -S "$root" -B "$(dirname "$bin")" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null; fi
   fi
-  cmake --build "$(dirname "$bin")" -j 2 --target demo soundtrack frame-bench frame-bench-swaps >/dev/null
+  cmake --build "$(dirname "$bin")" -j 2 --target demo soundtrack frame-bench frame-bench-swaps sync-probe >/dev/null
 
   # A private screen of exactly 1280x720 with a black root window; -displayfd picks a free number.
   log=$(mktemp)
@@ -95,6 +116,98 @@ launch_demo() {
   (cd "$bin" && exec env "$@" ./demo) >"$work/$name.out" 2>&1 &
   demo=$!
 }
+
+# ---- Step 6, the sound on the picture. ----
+grab_x=480 grab_y=270 grab_w=320 grab_h=180
+recorder=
+# record_start NAME: the screen's middle and the sink's monitor, into $work/NAME.nut.
+record_start() {
+  ffmpeg -nostdin -hide_banner -loglevel error -y -copyts \
+    -thread_queue_size 4096 -f x11grab -draw_mouse 0 -framerate 200 -video_size "${grab_w}x$grab_h" \
+    -i "$DISPLAY+$grab_x,$grab_y" \
+    -thread_queue_size 4096 -f pulse -sample_rate 44100 -channels 2 -fragment_size 1764 -i "$monitor" \
+    -map 0:v -c:v rawvideo -pix_fmt gray -fps_mode passthrough -enc_time_base:v 1:1000000 \
+    -map 1:a -c:a pcm_s16le -f nut "$work/$1.nut" 2>"$work/$1.ffmpeg" &
+  recorder=$!
+  # The recorder is running once its file has grown past the header.
+  for _ in $(seq 100); do [ "$(stat -c %s "$work/$1.nut" 2>/dev/null || echo 0)" -gt 100000 ] && break; sleep 0.05; done
+}
+# record_stop NAME: ends the recording and lays it out for sync-probe in $work/NAME/.
+record_stop() {
+  kill -INT "$recorder" 2>/dev/null || true
+  wait "$recorder" 2>/dev/null || true
+  mkdir -p "$work/$1"
+  ffprobe -v error -show_entries packet=stream_index,pts_time,size -of csv=p=0 "$work/$1.nut" >"$work/$1/packets.csv" &&
+    ffmpeg -nostdin -v error -y -i "$work/$1.nut" -map 0:v -f rawvideo -fps_mode passthrough "$work/$1/video.gray" \
+      -map 0:a -f s16le "$work/$1/audio.raw" || echo "benchmark: the recording $1 could not be read" >&2
+  rm -f "$work/$1.nut"
+}
+
+# sync_run NAME SIZE START ACTION WAIT: one measure of the show, in ms, on stdout (nothing when
+# it could not be measured).
+sync_run() {
+  local name=$1 size=$2 start=$3 action=$4 wait=$5 demo_binary=${BENCH_SYNC_DEMO:-$bin/demo}
+  record_start "$name"
+  (cd "$bin" && exec "$demo_binary" --windowed --size "$size" --start "$start") >"$work/$name.out" 2>&1 &
+  local show=$!
+  if "$bin/frame-bench" wait-picture 60 >/dev/null && "$bin/sync-probe" centre demo; then
+    case $action in
+      seek) sleep 0.5; "$bin/sync-probe" keys demo 0.04 Left Left Left Left Left Left Left ;;
+      pauses) sleep 0.3; "$bin/sync-probe" keys demo 0.2 space space space space space space space space space space ;;
+    esac
+    sleep "$wait"
+  fi
+  kill "$show" 2>/dev/null; wait "$show" 2>/dev/null || true
+  record_stop "$name"
+  "$bin/sync-probe" show "$work/$name" "$grab_w" "$grab_h" "$bin/valdrim.mp3" 48.0 \
+    "$work/stills-$size" 2>>"$work/$name.out" || true
+  [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work/$name"
+}
+
+sync_figures() {
+  local runs=${BENCH_SYNC_RUNS:-3}
+  monitor="$(pactl get-default-sink).monitor"
+  pacat --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 </dev/zero &
+  local silence=$!
+  echo "-- the sound on the picture: the cut at 48.0 s seen minus the crash heard (${BENCH_SYNC_DEMO:-$bin/demo})"
+  record_start reference
+  "$bin/sync-probe" reference 8 "$grab_x" "$grab_y" "$grab_w" "$grab_h" || true
+  record_stop reference
+  local calibration
+  calibration=$("$bin/sync-probe" calibrate "$work/reference" "$grab_w" "$grab_h" | tee "$work/calibration" | summary 1 ms) || true
+  echo "calibration, flip seen minus burst heard: $calibration"
+  local c
+  c=$(sort -g "$work/calibration" | awk '{ v[++n] = $1 } END { if (n) print (n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2); else print "nan" }')
+  if [ "$c" = nan ]; then
+    echo "benchmark: the recording could not be calibrated; no sound-on-picture figures" >&2
+  else
+    local what label size start action wait run figures t
+    # What the grabbed middle of each window shows before and after the cut.
+    for size in 320x180 1280x720; do
+      mkdir -p "$work/stills-$size"
+      for t in $(seq -f %.2f 44 0.4 47.6) 47.90 $(seq -f %.2f 48 0.4 50); do
+        (cd "$bin" && ./demo --still "$t" "$work/still.png" --size "$size") &&
+          ffmpeg -nostdin -v error -y -i "$work/still.png" \
+            -vf "crop=$grab_w:$grab_h:(iw-$grab_w)/2:(ih-$grab_h)/2,format=gray" -f rawvideo "$work/stills-$size/$t.gray"
+      done
+    done
+    for what in "320x180 window:320x180:46.5:none:3" "1280x720 window:1280x720:46:none:6" \
+                "after a seek back of 35 s:320x180:80.5:seek:4" "after five pauses:320x180:44:pauses:4.5"; do
+      IFS=: read -r label size start action wait <<<"$what"
+      [[ -z "${BENCH_SYNC_CASES:-}" || " $BENCH_SYNC_CASES " = *" $action-$size "* ]] || continue
+      figures=$(for run in $(seq "$runs"); do sync_run "sync-$action-$size-$run" "$size" "$start" "$action" "$wait"; done |
+                awk -v c="$c" '{ printf "%.1f\n", $1 - c }')
+      printf '%-27s %s   runs: %s\n' "$label:" "$(summary 1 ms <<<"$figures")" "$(echo $figures)"
+    done
+  fi
+  kill "$silence" 2>/dev/null; wait "$silence" 2>/dev/null || true
+  echo
+}
+
+if [ -n "${BENCH_ONLY_SYNC:-}" ]; then
+  sync_figures
+  exit 0
+fi
 
 echo "== demo benchmark, 1280x720"
 echo "machine: $(nproc) CPU cores, $(glxinfo -B 2>/dev/null | sed -n 's/^ *OpenGL renderer string: //p'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -154,5 +267,7 @@ capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/
 awk -v c="$capture_fps" -v b="$(fps_of 1280x720)" 'BEGIN {
   printf "capture: %.2f frames per second; bench: %.2f; ratio %.2f (goal at least 0.9)\n", c, b, (b > 0 ? c / b : 0) }'
 echo
+
+sync_figures
 
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
