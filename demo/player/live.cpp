@@ -220,7 +220,6 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     Timeline timeline(options.start, 0.0, options.loop);
     // Where a soundtrack plays, the show's time follows what is heard of it.
     SoundFollower follower;
-    double lastFrameClock = -1.0;
 
     for (;;) {
         // A close request ends the show at once. So does a press of Escape, seen here as an
@@ -270,12 +269,6 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
             }
         }
 
-        // A slow machine's frame is drawn for when it will be seen; a held or photographed
-        // picture for its own time.
-        const double lead = lastFrameClock < 0.0 || timeline.paused() ? 0.0 : drawLead(now - lastFrameClock);
-        lastFrameClock = now;
-        if (lead > 0.0 && !requests.screenshot && inShow(frame.t + lead))
-            frame.t = static_cast<float>(frame.t + lead);
         const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
         const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;
         if (drawShowFrame(scene, targets, inputs, output, t).over)

@@ -58,13 +58,3 @@ public:
     double lastClock = 0.0;
     double lastShown = 0.0;
 };
-
-// How far ahead of the show time a running frame is drawn. A frame is seen once it is finished,
-// about a frame's time after the clock was read for it, so a slow machine draws it for then: the
-// last frame's duration ahead. At the display's own pace (within one and a half refreshes at
-// 60 Hz) nothing is added, so a fast machine shows exactly what it always has; nor after a stall
-// of more than two seconds, which says nothing of the next frame.
-constexpr double drawLead(double lastFrameSeconds)
-{
-    return lastFrameSeconds > 0.025 && lastFrameSeconds <= 2.0 ? lastFrameSeconds : 0.0;
-}
