@@ -11,6 +11,7 @@ packages=(
   pulseaudio pulseaudio-utils libpulse0
   lame sox libsox-fmt-mp3 ffmpeg imagemagick apitrace assimp-utils python3-pil
   clang libclang-rt-dev
+  emscripten chromium nodejs npm zip
 )
 
 mapfile -t missing < <(missing_packages "${packages[@]}")

@@ -10,20 +10,22 @@ cd "$(dirname "$0")/.."
 root=$PWD
 web=$root/build-web
 
+source "$root/scripts/packages.sh"
+
+# Debian's emscripten builds offline from its prebuilt system libraries (never its ports, which
+# download); chromium and puppeteer-core (npm, locked in tests/web) run the page's tests.
 need_packages() {
-    local missing=()
-    for package in "$@"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    local missing
+    mapfile -t missing < <(missing_packages "$@")
+    [ ${#missing[@]} -eq 0 ] || install_packages web "${missing[@]}"
 }
 
 build() {
-    need_packages emscripten zip
+    need_packages emscripten chromium zip
+    command -v npm >/dev/null || need_packages nodejs npm
+    if [ ! -d tests/web/node_modules/puppeteer-core ]; then
+        (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+    fi
     # The soundtrack comes from the native build's synthesizer.
     if [ ! -f build/bin/valdrim.mp3 ]; then
         cmake --preset release >/dev/null
@@ -35,7 +37,10 @@ build() {
         cp -r /usr/share/emscripten/cache/. "$web/cache/"
     fi
     export EM_CACHE=$web/cache
+    # Debian's emscripten runs its tools on node with the modules of Debian's packages; node's
+    # own fetch confuses its loader.
     export NODE_PATH=/usr/share/nodejs
+    export NODE_OPTIONS=--no-experimental-fetch
     emcmake cmake -S . -B "$web" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DDEMO_SOUNDTRACK="$root/build/bin/valdrim.mp3" >/dev/null
     cmake --build "$web" -j2 --target demo-web
@@ -51,7 +56,7 @@ serve() {
 case "${1:-build}" in
 build) build ;;
 serve) serve ;;
-test) exec node "$root/tests/web/page_test.mjs" "$web/demo-web" ;;
+test) exec "$root/scripts/services.sh" ctest --preset web ;;
 bench) exec node "$root/tests/web/page_bench.mjs" "$web/demo-web" ;;
 *) echo "usage: scripts/web.sh [build|serve|test|bench]" >&2; exit 2 ;;
 esac

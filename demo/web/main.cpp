@@ -245,9 +245,9 @@ EMSCRIPTEN_KEEPALIVE int webOpen(double scale)
 }
 
 // Starts the show at `start` seconds, with the soundtrack from the file system when there is
-// one; called from the click, as browsers let sound begin only after a gesture. Returns whether
-// the music plays.
-EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound)
+// one; called from the click, as browsers let sound begin only after a gesture. `held`: paused
+// at once, the picture of `start` held (the page's ?still). Returns whether the music plays.
+EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound, int held)
 {
     WebShow& show = theShow();
     show.music.reset();
@@ -261,6 +261,11 @@ EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound)
     show.timeline = Timeline(start, show.freeClock.read(microsecondsNow()), loop != 0);
     show.follower = SoundFollower{};
     show.requests = {};
+    if (held != 0) {
+        show.timeline.pause(show.freeClock.read(microsecondsNow()));
+        if (show.music)
+            show.music->pause();
+    }
     show.running = true;
     emscripten_set_main_loop_arg(frame, &show, 0, EM_FALSE);
     return playing ? 1 : 0;
