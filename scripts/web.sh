@@ -57,6 +57,6 @@ case "${1:-build}" in
 build) build ;;
 serve) serve ;;
 test) exec "$root/scripts/services.sh" ctest --preset web ;;
-bench) exec node "$root/tests/web/page_bench.mjs" "$web/demo-web" ;;
+bench) exec "$root/scripts/services.sh" node "$root/tests/web/page_bench.mjs" "$web/demo-web" "$root/build/bin/demo" "${BENCH_SECONDS:-20}" ;;
 *) echo "usage: scripts/web.sh [build|serve|test|bench]" >&2; exit 2 ;;
 esac
