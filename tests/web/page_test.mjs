@@ -181,3 +181,27 @@ test('without WebGL 2 the page says what is missing', async () => {
     await plain.close();
   }
 });
+
+test('the end: a black picture and "play again"; a lost context offers a reload', async () => {
+  const page = await open(browser, server.url, '?t=86.2');
+  await click(page);
+  await page.waitForFunction(() => demoPage.ended, { timeout: 30000 });
+  assert.equal(await page.$eval('#prompt button', e => e.textContent), 'play again');
+  const black = await page.evaluate(() => {
+    const gl = document.getElementById('canvas').getContext('webgl2');
+    const pixel = new Uint8Array(4);
+    gl.readPixels(gl.drawingBufferWidth >> 1, gl.drawingBufferHeight >> 1, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+    return Array.from(pixel.slice(0, 3));
+  });
+  assert.deepEqual(black, [0, 0, 0]);
+  await page.click('#prompt button');
+  await page.waitForFunction(() => !demoPage.ended && /^demo \u2014 [0-9.]+ s$/.test(document.title) &&
+                                   parseFloat(document.title.slice(7)) < 5, { timeout: 30000 });
+
+  await page.evaluate(() => document.getElementById('canvas').getContext('webgl2')
+                              .getExtension('WEBGL_lose_context').loseContext());
+  await page.waitForFunction(() => demoPage.failed, { timeout: 30000 });
+  assert.match(await page.$eval('#message', e => e.textContent), /graphics context was lost/);
+  assert.equal(await page.$eval('#message button', e => e.textContent), 'reload');
+  await page.close();
+});
