@@ -98,12 +98,13 @@ export function compare(page, a, b, beyond = 2) {
   }, a, b, beyond);
 }
 
-// The native program's still at `t` and `size`, as a data URL, made once per folder.
-export function nativeStill(demo, folder, t, size = '640x360') {
+// The native program's still at `t` and `size` (at `scale`), as a data URL, made once per folder.
+export function nativeStill(demo, folder, t, size = '640x360', scale = 1) {
   fs.mkdirSync(folder, { recursive: true });
-  const file = path.join(folder, `still-${t}-${size}.png`);
+  const file = path.join(folder, `still-${t}-${size}-${scale}.png`);
   if (!fs.existsSync(file)) {
-    const run = spawnSync(demo, ['--still', String(t), file, '--size', size], { stdio: 'inherit' });
+    const run = spawnSync(demo, ['--still', String(t), file, '--size', size, '--scale', String(scale)],
+                          { stdio: 'inherit' });
     if (run.status !== 0) throw new Error(`${demo} --still ${t} failed`);
   }
   return 'data:image/png;base64,' + fs.readFileSync(file).toString('base64');
