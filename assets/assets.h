@@ -11,6 +11,10 @@ Kest::Part& createViewfield(Kest::Part& part);  // unit square, binds two textur
 
 // The hexagonal lattice of the terrain.
 Kest::Part& createGround(Kest::Part& part);
+// The same triangles for a ground program without a geometry stage: each its own three
+// vertices ("corner0" to "corner2", the triangle's lattice points, and "cornerIndex", which of
+// them the vertex is).
+Kest::Part& createGroundCorners(Kest::Part& part);
 
 // The hub tower and the star polyhedra of the ring.
 Kest::Part& createHub(Kest::Part& part);

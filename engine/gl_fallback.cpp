@@ -1,7 +1,5 @@
 #include "gl_fallback.h"
 
-#include <GL/glew.h>
-
 namespace Kest {
 
 namespace {
@@ -18,6 +16,14 @@ bool hasDirectStateAccess()
     return GLEW_VERSION_4_5 || GLEW_ARB_direct_state_access;
 }
 
+void fillStaticBuffer(GLenum target, GLuint buffer, GLsizeiptr bytes, const void* data)
+{
+    if (hasDirectStateAccess())
+        glNamedBufferData(buffer, bytes, data, GL_STATIC_DRAW);
+    else
+        glBufferData(target, bytes, data, GL_STATIC_DRAW);
+}
+
 void setClearDepth(float depth)
 {
     if (hasSinglePrecisionDepth())
@@ -32,6 +38,21 @@ void setDepthRange(float nearValue, float farValue)
         glDepthRangef(nearValue, farValue);
     else
         glDepthRange(nearValue, farValue);
+}
+
+ShadingLanguage platformShadingLanguage()
+{
+    return ShadingLanguage::glsl330;
+}
+
+void bindFragmentOutput(GLuint program, GLuint colourNumber, const char* name)
+{
+    glBindFragDataLocation(program, colourNumber, name);
+}
+
+void enableFixedTexturing()
+{
+    glEnable(GL_TEXTURE_2D);
 }
 
 } // namespace Kest

@@ -6,20 +6,6 @@
 
 namespace Kest {
 
-namespace {
-
-// Direct state access is OpenGL 4.5 (or ARB_direct_state_access); a 3.3 driver may lack it. The
-// buffer is bound to `target` at both uploads, so glBufferData there has the same effect.
-void fillBuffer(GLenum target, GLuint buffer, size_t bytes, const void* data)
-{
-    if (hasDirectStateAccess())
-        glNamedBufferData(buffer, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
-    else
-        glBufferData(target, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
-}
-
-} // namespace
-
 Texture::~Texture()
 {
     if (id != 0)
@@ -75,11 +61,12 @@ void Part::upload(LayoutFunction layout, const void* vertexData, size_t vertexBy
         layout(*program);
         vertexLayout = layout;
     }
-    fillBuffer(GL_ARRAY_BUFFER, vertexBuffer, vertexBytes, vertexData);
+    fillStaticBuffer(GL_ARRAY_BUFFER, vertexBuffer, static_cast<GLsizeiptr>(vertexBytes), vertexData);
     // The vertex array is still bound, so it records the element buffer.
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, elementBuffer);
     elementCount = indexCount;
-    fillBuffer(GL_ELEMENT_ARRAY_BUFFER, elementBuffer, indexCount * sizeof(GLuint), indices);
+    fillStaticBuffer(GL_ELEMENT_ARRAY_BUFFER, elementBuffer, static_cast<GLsizeiptr>(indexCount * sizeof(GLuint)),
+                     indices);
     elementType = GL_UNSIGNED_INT;
 }
 

@@ -1,5 +1,7 @@
 #include "shader.h"
 
+#include "gl_fallback.h"
+
 #include <glm/gtc/type_ptr.hpp>
 
 #include <cstdio>
@@ -68,7 +70,7 @@ ShaderProgram& ShaderProgram::attachShader(const Shader& shader)
 
 ShaderProgram& ShaderProgram::bindFragDataLocation(int colourNumber, const char* name)
 {
-    glBindFragDataLocation(id, static_cast<GLuint>(colourNumber), name);
+    bindFragmentOutput(id, static_cast<GLuint>(colourNumber), name);
     return *this;
 }
 

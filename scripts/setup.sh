@@ -11,7 +11,10 @@ packages=(
   pulseaudio pulseaudio-utils libpulse0 libpulse-dev
   lame sox libsox-fmt-mp3 ffmpeg imagemagick apitrace assimp-utils python3-pil
   clang libclang-rt-dev
+  emscripten chromium nodejs zip
 )
+# npm runs the page's tests' tools; a node of another origin may bring its own npm.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ ${#missing[@]} -gt 0 ]; then

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
 # PulseAudio when they are not running, and runs every test in both builds; then builds the
-# Linux package and runs it in Debian 13 and 11 roots, builds the Windows executable and runs
-# its tests under Wine, and fuzzes the MP3 decoder for a minute and the command line for half a
+# page for browsers (scripts/web.sh) and tests it in headless chromium, builds the Linux
+# package and runs it in Debian 13 and 11 roots, builds the Windows executable and runs its
+# tests under Wine, and fuzzes the MP3 decoder for a minute and the command line for half a
 # minute (scripts/fuzz.sh).
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
 set -euo pipefail
@@ -28,6 +29,15 @@ for preset in release sanitize; do
   echo "== test: $preset"
   scripts/services.sh ctest --preset "$preset" "$@" || status=1
 done
+
+# The same show as a page, built with emscripten and run in headless chromium.
+echo "== build: web page"
+if bash scripts/web.sh; then
+  echo "== test: web"
+  scripts/services.sh ctest --preset web "$@" || status=1
+else
+  status=1
+fi
 
 # The Linux package, built in a Debian 11 root and run in Debian 13 and 11 roots.
 echo "== build: linux package"

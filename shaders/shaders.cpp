@@ -1,6 +1,8 @@
 #include "shaders.h"
 
+#include <cctype>
 #include <optional>
+#include <string>
 
 namespace Kest {
 
@@ -18,6 +20,10 @@ namespace {
     "uniform mat4 transform;\n" \
     "uniform mat4 camera;\n" \
     "uniform mat4 projection;\n"
+
+// The eye's position in world space, from the view matrix "camera" (R and its translation):
+// camera[3].xyz * R is the eye position negated.
+#define GLSL_EYE_NEGATED "camera[3].xyz * mat3(camera)"
 
 // Quintic fade of the lattice noises: 6w^5 - 15w^4 + 10w^3.
 #define GLSL_QUINTIC_FADE "w * w * w * (w * (w * 6.0 - 15.0) + 10.0)"
@@ -227,8 +233,8 @@ void main()
     vec4 P = transform * vec4(position, 1.0);
     // Model space, so the pattern sticks to the solid however it moves.
     vs_out.LPos = position;
-    // camera[3].xyz * R is the eye position negated: VPos runs from the eye to the vertex.
-    vs_out.VPos = P.xyz + camera[3].xyz * mat3(camera);
+    // VPos runs from the eye to the vertex.
+    vs_out.VPos = P.xyz + )" GLSL_EYE_NEGATED R"(;
     vs_out.Colour = colour;
     gl_Position = projection * camera * P;
 }
@@ -280,71 +286,103 @@ void main()
 )";
 
 // ---------------------------------------------------------------------------------------
-// Ground: heights in the vertex stage, flat facets in the geometry stage, grid in the
-// fragment stage.
+// Ground: heights in the vertex stage, flat facets in the geometry stage (or, without one,
+// all in the vertex stage), grid in the fragment stage.
+
+// The ground's height field: value noise on the lattice of the plane, its octaves, and the
+// point groundPoint(position) of the lattice vertex at `position` in world space at "time",
+// with the wave front and the pit.
+#define GLSL_GROUND_POINT \
+    "float hash1(vec2 p)\n" \
+    "{\n" \
+    "    p = 50.0 * fract(p * 0.3183099);\n" \
+    "    return fract(p.x * p.y * (p.x + p.y));\n" \
+    "}\n" \
+    "\n" \
+    "// Value noise on the integer lattice of the plane, in [-1, 1].\n" \
+    "float noised(vec2 x)\n" \
+    "{\n" \
+    "    vec2 p = floor(x);\n" \
+    "    vec2 w = x - p;\n" \
+    "    vec2 u = " GLSL_QUINTIC_FADE ";\n" \
+    "\n" \
+    "    float a = hash1(p + vec2(0.0, 0.0));\n" \
+    "    float b = hash1(p + vec2(1.0, 0.0));\n" \
+    "    float c = hash1(p + vec2(0.0, 1.0));\n" \
+    "    float d = hash1(p + vec2(1.0, 1.0));\n" \
+    "\n" \
+    "    float k0 = a;\n" \
+    "    float k1 = b - a;\n" \
+    "    float k2 = c - a;\n" \
+    "    float k4 = a - b - c + d;\n" \
+    "\n" \
+    "    return 2.0 * (k0 + k1 * u.x + k2 * u.y + k4 * u.x * u.y) - 1.0;\n" \
+    "}\n" \
+    "\n" \
+    "float fbmd(vec2 x)\n" \
+    "{\n" \
+    "    float sum = 0.0;\n" \
+    "    float amplitude = 0.5;\n" \
+    "    for (int i = 0; i < 8; ++i) {\n" \
+    "        sum += amplitude * noised(x);\n" \
+    "        amplitude *= 0.5;\n" \
+    "        x = x * 2.0;\n" \
+    "    }\n" \
+    "    return sum;\n" \
+    "}\n" \
+    "\n" \
+    "float terrain(vec2 p)\n" \
+    "{\n" \
+    "    return 16.0 * fbmd(p / 16.0 + vec2(21.0, 21.0));\n" \
+    "}\n" \
+    "\n" \
+    "vec4 groundPoint(vec2 position)\n" \
+    "{\n" \
+    "    float r = 6.0 * length(position);\n" \
+    "    // The front leaves the centre at 38.4 s and runs out at 50 units of r per second.\n" \
+    "    float gt = (time - 38.4) * 50.0 - r;\n" \
+    "    float s = smoothstep(0.0, 30.0, gt);\n" \
+    "    float gauss = exp(-0.0008 * r * r);\n" \
+    "\n" \
+    "    vec4 W = transform * vec4(2.0 * position.x, 0.0, 2.0 * position.y, 1.0);\n" \
+    "    float h = terrain(W.xz) - 16.0 * cos(0.01 * (r - (1.0 - s) * 60.0));\n" \
+    "    // Floors at -10; the pit sinks 9.6 s to 10.2 s after the front has passed.\n" \
+    "    W.y = max(h + 4.0 - 4.0 * s, -10.0) - smoothstep(480.0, 510.0, gt) * gauss * 20.0;\n" \
+    "    return W;\n" \
+    "}\n"
+
+// What a facet of the ground shares: its normal, and its colour from where the front is at
+// its centroid; and what each of its corners hands the fragment stage through gs_out.
+#define GLSL_GROUND_FACET \
+    "void groundFacet(vec3 w0, vec3 w1, vec3 w2, out vec3 N, out vec3 col)\n" \
+    "{\n" \
+    "    N = normalize(cross(w1 - w0, w2 - w0));\n" \
+    "    // Three times the centroid, which is where the vertex stage's r puts the front.\n" \
+    "    vec2 centre = w0.xz + w1.xz + w2.xz;\n" \
+    "    float gt = (time - 38.4) * 50.0 - length(centre);\n" \
+    "    col = mix(vec3(0.5, 0.3, 0.1), vec3(0.05, 0.05, 0.05), smoothstep(0.0, 10.0, gt));\n" \
+    "}\n" \
+    "\n" \
+    "void groundCorner(vec3 w, vec3 uv, vec3 N, vec3 col)\n" \
+    "{\n" \
+    "    gs_out.vPos = w + " GLSL_EYE_NEGATED ";\n" \
+    "    gs_out.gPos = w.xz;\n" \
+    "    gs_out.uv = uv;\n" \
+    "    gs_out.normal = N;\n" \
+    "    gs_out.dcol = col;\n" \
+    "}\n"
 
 const char* const groundVertexSource = R"(#version 330
 in vec2 position;
 out vec3 wPos;
 
 )" GLSL_SCENE_MATRICES
-"uniform float time;\n" R"(
-float hash1(vec2 p)
-{
-    p = 50.0 * fract(p * 0.3183099);
-    return fract(p.x * p.y * (p.x + p.y));
-}
-
-// Value noise on the integer lattice of the plane, in [-1, 1].
-float noised(vec2 x)
-{
-    vec2 p = floor(x);
-    vec2 w = x - p;
-    vec2 u = )" GLSL_QUINTIC_FADE R"(;
-
-    float a = hash1(p + vec2(0.0, 0.0));
-    float b = hash1(p + vec2(1.0, 0.0));
-    float c = hash1(p + vec2(0.0, 1.0));
-    float d = hash1(p + vec2(1.0, 1.0));
-
-    float k0 = a;
-    float k1 = b - a;
-    float k2 = c - a;
-    float k4 = a - b - c + d;
-
-    return 2.0 * (k0 + k1 * u.x + k2 * u.y + k4 * u.x * u.y) - 1.0;
-}
-
-float fbmd(vec2 x)
-{
-    float sum = 0.0;
-    float amplitude = 0.5;
-    for (int i = 0; i < 8; ++i) {
-        sum += amplitude * noised(x);
-        amplitude *= 0.5;
-        x = x * 2.0;
-    }
-    return sum;
-}
-
-float terrain(vec2 p)
-{
-    return 16.0 * fbmd(p / 16.0 + vec2(21.0, 21.0));
-}
-
+"uniform float time;\n"
+"\n"
+GLSL_GROUND_POINT R"(
 void main()
 {
-    float r = 6.0 * length(position);
-    // The front leaves the centre at 38.4 s and runs out at 50 units of r per second.
-    float gt = (time - 38.4) * 50.0 - r;
-    float s = smoothstep(0.0, 30.0, gt);
-    float gauss = exp(-0.0008 * r * r);
-
-    vec4 W = transform * vec4(2.0 * position.x, 0.0, 2.0 * position.y, 1.0);
-    float h = terrain(W.xz) - 16.0 * cos(0.01 * (r - (1.0 - s) * 60.0));
-    // Floors at -10; the pit sinks 9.6 s to 10.2 s after the front has passed.
-    W.y = max(h + 4.0 - 4.0 * s, -10.0) - smoothstep(480.0, 510.0, gt) * gauss * 20.0;
-
+    vec4 W = groundPoint(position);
     wPos = W.xyz;
     gl_Position = projection * camera * W;
 }
@@ -361,28 +399,52 @@ out )" GLSL_GS_OUT_BLOCK R"( gs_out;
 uniform mat4 camera;
 uniform float time;
 
+)" GLSL_GROUND_FACET R"(
 void main()
 {
-    vec3 N = normalize(cross(wPos[1] - wPos[0], wPos[2] - wPos[0]));
-    vec3 camPos = camera[3].xyz * mat3(camera);
-
-    // Three times the centroid, which is where the vertex stage's r puts the front.
-    vec2 centre = wPos[0].xz + wPos[1].xz + wPos[2].xz;
-    float gt = (time - 38.4) * 50.0 - length(centre);
-    vec3 col = mix(vec3(0.5, 0.3, 0.1), vec3(0.05, 0.05, 0.05), smoothstep(0.0, 10.0, gt));
-
+    vec3 N, col;
+    groundFacet(wPos[0], wPos[1], wPos[2], N, col);
     vec3 uv = vec3(1.0, 0.0, 0.0);
     for (int i = 0; i < 3; ++i) {
         gl_Position = gl_in[i].gl_Position;
-        gs_out.vPos = wPos[i] + camPos;
-        gs_out.gPos = wPos[i].xz;
-        gs_out.uv = uv;
-        gs_out.normal = N;
-        gs_out.dcol = col;
+        groundCorner(wPos[i], uv, N, col);
         EmitVertex();
         uv = uv.yzx;
     }
     EndPrimitive();
+}
+)";
+
+// Without a geometry stage (ES): every vertex carries its triangle's three lattice corners and
+// its own index among them, computes all three points and does the geometry stage's work.
+const char* const groundCornersVertexSource = R"(#version 330
+in vec2 corner0;
+in vec2 corner1;
+in vec2 corner2;
+in float cornerIndex;
+
+out )" GLSL_GS_OUT_BLOCK R"( gs_out;
+
+)" GLSL_SCENE_MATRICES
+"uniform float time;\n"
+"\n"
+GLSL_GROUND_POINT
+"\n"
+GLSL_GROUND_FACET R"(
+void main()
+{
+    vec4 W0 = groundPoint(corner0);
+    vec4 W1 = groundPoint(corner1);
+    vec4 W2 = groundPoint(corner2);
+    vec3 N, col;
+    groundFacet(W0.xyz, W1.xyz, W2.xyz, N, col);
+    // The barycentrics run (1,0,0), (0,0,1), (0,1,0) over the corners, as the geometry stage
+    // emits them.
+    int i = int(cornerIndex);
+    vec4 W = i == 0 ? W0 : (i == 1 ? W1 : W2);
+    vec3 uv = i == 0 ? vec3(1.0, 0.0, 0.0) : (i == 1 ? vec3(0.0, 0.0, 1.0) : vec3(0.0, 1.0, 0.0));
+    groundCorner(W.xyz, uv, N, col);
+    gl_Position = projection * camera * W;
 }
 )";
 
@@ -419,28 +481,77 @@ void main()
 // Which of the engine's uniform locations a program caches after linking.
 enum class CachedUniforms { none, transform, all };
 
+// One program's stages in GLSL 3.30 (toEssl300 makes the ES text of each).
+struct ProgramSources {
+    const char* vertex;
+    const char* geometry; // null: none
+    const char* fragment;
+    const char* output;
+    CachedUniforms cached;
+};
+
+ProgramSources programSources(Program which, ShadingLanguage language)
+{
+    switch (which) {
+    case Program::sky:
+        return {skyVertexSource, nullptr, skyFragmentSource, "outColour", CachedUniforms::transform};
+    case Program::hdr:
+        return {fullScreenVertexSource, nullptr, hdrFragmentSource, "outColour", CachedUniforms::none};
+    case Program::blur:
+        return {fullScreenVertexSource, nullptr, blurFragmentSource, "FragColor", CachedUniforms::none};
+    case Program::glitter:
+        return {glitterVertexSource, nullptr, glitterFragmentSource, "outColour", CachedUniforms::all};
+    case Program::ground:
+        break;
+    }
+    if (language == ShadingLanguage::essl300)
+        return {groundCornersVertexSource, nullptr, groundFragmentSource, "outColour", CachedUniforms::all};
+    return {groundVertexSource, groundGeometrySource, groundFragmentSource, "outColour", CachedUniforms::all};
+}
+
+bool isIdentifierCharacter(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+
+// Replaces every `from` in `text` that is not the tail of a longer identifier.
+void replaceAfterBoundary(std::string& text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+        if (at > 0 && isIdentifierCharacter(text[at - 1])) {
+            at += from.size();
+            continue;
+        }
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+}
+
 // Every builder's steps: compile vertex, geometry (where there is one) and fragment stage,
 // attach them in that order, bind the fragment output to colour number 0, link, cache the
 // locations. The shaders are locals: they go in reverse order once the program is built.
-ShaderProgram buildProgram(const char* vertexSource, const char* geometrySource,
-                           const char* fragmentSource, const char* outputName,
-                           CachedUniforms cached)
+ShaderProgram buildProgram(const ProgramSources& sources, ShadingLanguage language)
 {
-    Shader vertex(GL_VERTEX_SHADER, vertexSource);
+    const bool es = language == ShadingLanguage::essl300;
+    const std::string vertexText = es ? toEssl300(sources.vertex) : sources.vertex;
+    const std::string fragmentText = es ? toEssl300(sources.fragment) : sources.fragment;
+    Shader vertex(GL_VERTEX_SHADER, vertexText.c_str());
     std::optional<Shader> geometry;
-    if (geometrySource != nullptr)
-        geometry.emplace(GL_GEOMETRY_SHADER, geometrySource);
-    Shader fragment(GL_FRAGMENT_SHADER, fragmentSource);
+    if (sources.geometry != nullptr)
+        geometry.emplace(GL_GEOMETRY_SHADER, sources.geometry);
+    Shader fragment(GL_FRAGMENT_SHADER, fragmentText.c_str());
     ShaderProgram program;
     program.attachShader(vertex);
     if (geometry)
         program.attachShader(*geometry);
     program.attachShader(fragment);
-    program.bindFragDataLocation(0, outputName);
+    // ES puts the single output at 0 by itself and has no call to bind it.
+    if (!es)
+        program.bindFragDataLocation(0, sources.output);
     program.link();
-    if (cached != CachedUniforms::none)
+    if (sources.cached != CachedUniforms::none)
         program.transformLocation = program.getUniformLocation("transform");
-    if (cached == CachedUniforms::all) {
+    if (sources.cached == CachedUniforms::all) {
         program.cameraLocation = program.getUniformLocation("camera");
         program.projectionLocation = program.getUniformLocation("projection");
         program.timeLocation = program.getUniformLocation("time");
@@ -450,34 +561,84 @@ ShaderProgram buildProgram(const char* vertexSource, const char* geometrySource,
 
 } // namespace
 
+std::string toEssl300(const char* glsl330)
+{
+    std::string text(glsl330);
+    // The version line, and the precision ES wants declared; high, as desktop GL computes.
+    const size_t versionEnd = text.find('\n');
+    text.replace(0, versionEnd, "#version 300 es\nprecision highp float;\nprecision highp int;");
+
+    // Blocks between stages: "in|out NAME {\n  TYPE MEMBER;\n ...} instance;" become one plain
+    // variable NAME_MEMBER per member, which both stages then name alike.
+    for (const char* qualifier : {"in ", "out "}) {
+        for (size_t at = text.find(qualifier); at != std::string::npos; at = text.find(qualifier, at + 1)) {
+            if (at > 0 && text[at - 1] != '\n')
+                continue;
+            const size_t open = text.find(" {\n", at);
+            const size_t lineEnd = text.find('\n', at);
+            if (open == std::string::npos || open > lineEnd)
+                continue;
+            const size_t close = text.find('}', open);
+            const size_t end = text.find(";\n", close);
+            const std::string qual(qualifier);
+            const std::string name = text.substr(at + qual.size(), open - at - qual.size());
+            const std::string instance = text.substr(close + 2, end - close - 2);
+            std::string plain;
+            size_t line = open + 3;
+            while (line < close) {
+                const size_t next = text.find('\n', line);
+                const std::string member = text.substr(line, next - line);
+                const size_t first = member.find_first_not_of(' ');
+                const size_t space = member.find(' ', first);
+                const std::string type = member.substr(first, space - first);
+                const std::string field = member.substr(space + 1, member.size() - space - 2);
+                plain += qual + type + " " + name + "_" + field + ";\n";
+                line = next + 1;
+            }
+            plain.pop_back();
+            text.replace(at, end + 1 - at, plain);
+            replaceAfterBoundary(text, instance + ".", name + "_");
+        }
+    }
+
+    // A uniform with an initialiser is a constant to ES (the blur's weights).
+    for (size_t at = text.find("\nuniform "); at != std::string::npos; at = text.find("\nuniform ", at + 1)) {
+        const size_t lineEnd = text.find('\n', at + 1);
+        const size_t equals = text.find(" = ", at);
+        if (equals < lineEnd)
+            text.replace(at + 1, 7, "const");
+    }
+    return text;
+}
+
+ShaderProgram createShader(Program which, ShadingLanguage language)
+{
+    return buildProgram(programSources(which, language), language);
+}
+
 ShaderProgram createSkyShader()
 {
-    return buildProgram(skyVertexSource, nullptr, skyFragmentSource, "outColour",
-                        CachedUniforms::transform);
+    return createShader(Program::sky, ShadingLanguage::glsl330);
 }
 
 ShaderProgram createHdrShader()
 {
-    return buildProgram(fullScreenVertexSource, nullptr, hdrFragmentSource, "outColour",
-                        CachedUniforms::none);
+    return createShader(Program::hdr, ShadingLanguage::glsl330);
 }
 
 ShaderProgram createBlurShader()
 {
-    return buildProgram(fullScreenVertexSource, nullptr, blurFragmentSource, "FragColor",
-                        CachedUniforms::none);
+    return createShader(Program::blur, ShadingLanguage::glsl330);
 }
 
 ShaderProgram createGlitterShader()
 {
-    return buildProgram(glitterVertexSource, nullptr, glitterFragmentSource, "outColour",
-                        CachedUniforms::all);
+    return createShader(Program::glitter, ShadingLanguage::glsl330);
 }
 
 ShaderProgram createGroundShader()
 {
-    return buildProgram(groundVertexSource, groundGeometrySource, groundFragmentSource,
-                        "outColour", CachedUniforms::all);
+    return createShader(Program::ground, ShadingLanguage::glsl330);
 }
 
 std::vector<ShaderSource> shaderSources()
@@ -493,6 +654,7 @@ std::vector<ShaderSource> shaderSources()
         {"ground vertex", groundVertexSource},
         {"ground geometry", groundGeometrySource},
         {"ground fragment", groundFragmentSource},
+        {"ground corners vertex", groundCornersVertexSource},
     };
 }
 

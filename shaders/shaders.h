@@ -1,7 +1,9 @@
 #pragma once
 
+#include "engine/gl_fallback.h"
 #include "engine/shader.h"
 
+#include <string>
 #include <vector>
 
 namespace Kest {
@@ -21,12 +23,23 @@ ShaderProgram createGlitterShader();
 // The terrain: height field, wave front, flat facets and the timed grid.
 ShaderProgram createGroundShader();
 
+// The five programs for either language, from the same source text: the GLSL 3.30 stages, or
+// their ES 3.00 text by toEssl300, where the ground, which has no geometry stage there, is drawn
+// from the corners mesh (createGroundCorners) by a vertex stage that does that stage's work.
+enum class Program { sky, hdr, blur, glitter, ground };
+ShaderProgram createShader(Program which, ShadingLanguage language);
+
+// A GLSL 3.30 stage as GLSL ES 3.00: the version line and high precision; every block between
+// stages ("out NAME {...} instance;") as plain variables NAME_member, instance.member renamed
+// to match; a uniform with an initialiser as a constant.
+std::string toEssl300(const char* glsl330);
+
 // One stage's GLSL text exactly as its builder hands it to GL.
 struct ShaderSource {
     const char* stage; // program and stage, e.g. "ground geometry"
     const char* text;  // a string literal: valid for the whole run
 };
-// The text of all ten stages; hdr and blur share the full-screen vertex stage.
+// The text of all eleven stages; hdr and blur share the full-screen vertex stage.
 std::vector<ShaderSource> shaderSources();
 
 } // namespace Kest

@@ -16,11 +16,14 @@ namespace {
 
 constexpr size_t none = Kest::Model::none;
 
-std::vector<Kest::Part> makeSceneParts(Kest::ShaderProgram& groundProgram, Kest::ShaderProgram& glitterProgram)
+std::vector<Kest::Part> makeSceneParts(Kest::ShaderProgram& groundProgram, Kest::ShaderProgram& glitterProgram,
+                                      Kest::ShadingLanguage language)
 {
-    // Each part is filled before the next is appended.
+    // Each part is filled before the next is appended. Without a geometry stage the ground
+    // program wants every triangle's corners at each of its vertices.
     std::vector<Kest::Part> parts;
-    createGround(parts.emplace_back(groundProgram));
+    auto* ground = language == Kest::ShadingLanguage::essl300 ? createGroundCorners : createGround;
+    ground(parts.emplace_back(groundProgram));
     for (auto* build : {createHub, createGTicosidodeca, createDodecadodeca, createTSI22, createSCO2,
                         createSRTC15, createSRTC35, createTSI28})
         build(parts.emplace_back(glitterProgram));
@@ -99,7 +102,7 @@ void renderFrame(ShowScene& scene, const PassTargets& targets, const PassInputs&
     const GLint scale = scene.blurProgram.getUniformLocation("scale");
     struct BlurDraw {
         const Kest::RenderTarget& target;
-        GLuint horizontal;
+        GLint horizontal;
         float scale;
         const Kest::Texture::Binding* source;
     };
@@ -112,7 +115,7 @@ void renderFrame(ShowScene& scene, const PassTargets& targets, const PassInputs&
     for (const BlurDraw& draw : blurDraws) {
         const PassScope timed(observer, static_cast<Pass>(blurPass++));
         draw.target.bind();
-        glUniform1ui(horizontal, draw.horizontal);
+        glUniform1i(horizontal, draw.horizontal);
         glUniform1f(scale, draw.scale);
         scene.bloomfieldPart.drawImpl(draw.source);
     }
@@ -129,14 +132,14 @@ void renderFrame(ShowScene& scene, const PassTargets& targets, const PassInputs&
 
 } // namespace
 
-ShowScene::ShowScene()
+ShowScene::ShowScene(Kest::ShadingLanguage language)
     // Programs, then the scene's parts, then the screen quads.
-    : skyProgram(Kest::createSkyShader())
-    , hdrProgram(Kest::createHdrShader())
-    , glitterProgram(Kest::createGlitterShader())
-    , blurProgram(Kest::createBlurShader())
-    , groundProgram(Kest::createGroundShader())
-    , parts(makeSceneParts(groundProgram, glitterProgram))
+    : skyProgram(Kest::createShader(Kest::Program::sky, language))
+    , hdrProgram(Kest::createShader(Kest::Program::hdr, language))
+    , glitterProgram(Kest::createShader(Kest::Program::glitter, language))
+    , blurProgram(Kest::createShader(Kest::Program::blur, language))
+    , groundProgram(Kest::createShader(Kest::Program::ground, language))
+    , parts(makeSceneParts(groundProgram, glitterProgram, language))
     , skyPart(makeQuad(skyProgram, createSky))
     , viewfieldPart(makeQuad(hdrProgram, createViewfield))
     , bloomfieldPart(makeQuad(blurProgram, createBloomfield))
@@ -146,7 +149,7 @@ ShowScene::ShowScene()
     projection = loadProjection();
 
     // GL state that holds for the whole show.
-    glEnable(GL_TEXTURE_2D);
+    Kest::enableFixedTexturing();
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     Kest::setClearDepth(1.0f);
     Kest::setDepthRange(0.1f, 1000.0f); // clamped by GL to [0.1, 1]

@@ -8,6 +8,7 @@
 #include "choreography.h"
 #include "letterbox.h"
 
+#include "engine/gl_fallback.h"
 #include "engine/model.h"
 #include "engine/part.h"
 #include "engine/render_target.h"
@@ -33,7 +34,9 @@ struct ShowScene {
     Kest::Model sceneModel; // over parts: neither may move
     glm::mat4 projection;
 
-    ShowScene();
+    // The programs in the platform's shading language unless told otherwise (a test draws
+    // the ES path on desktop GL).
+    explicit ShowScene(Kest::ShadingLanguage language = Kest::platformShadingLanguage());
     ShowScene(const ShowScene&) = delete;
     ShowScene& operator=(const ShowScene&) = delete;
 };

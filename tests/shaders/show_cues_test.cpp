@@ -35,9 +35,11 @@ TEST(ShowCues, TheShadersTimeTheirEffectsByTheSameCues)
     for (const Kest::ShaderSource& source : Kest::shaderSources())
         for (float time : timesAfter(source.text, "time - "))
             times.push_back(time);
-    // The polytopes' flash, the terrain's front (vertex and geometry stages) and the grid.
-    const std::vector<float> expected = {ShowCues::riseTime, ShowCues::groundFrontStart, ShowCues::groundFrontStart,
-                                         ShowCues::gridStart};
+    // The polytopes' flash, the terrain's front (vertex and geometry stages), the grid, and the
+    // front again in the vertex stage that does both without a geometry stage.
+    const std::vector<float> expected = {ShowCues::riseTime,         ShowCues::groundFrontStart,
+                                         ShowCues::groundFrontStart, ShowCues::gridStart,
+                                         ShowCues::groundFrontStart, ShowCues::groundFrontStart};
     EXPECT_EQ(times, expected);
 }
 

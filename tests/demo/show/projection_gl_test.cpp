@@ -28,6 +28,13 @@ TEST_F(ProjectionTest, MatchesThePublishedPerspectiveMatrix)
             EXPECT_NEAR(projection[column][row], expected[column][row], 1e-6 * (1 + std::fabs(expected[column][row])))
                 << "column " << column << " row " << row;
     EXPECT_NEAR(projection[1][1], 2.1445069, 1e-6);
+
+    // The browser has no GLU: its matrix comes from the formula alone and must be GLU's.
+    const glm::mat4 computed = perspectiveMatrix();
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row)
+            EXPECT_NEAR(computed[column][row], projection[column][row], 1e-6)
+                << "formula against GLU, column " << column << " row " << row;
 }
 
 } // namespace

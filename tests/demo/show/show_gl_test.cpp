@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -121,6 +124,49 @@ TEST_F(ShowGLTest, WithoutTheNewerCallsTheFrameIsTheSame)
         EXPECT_EQ(KestTest::WithoutNewerGL::trappedCalls(), 0);
     }
     EXPECT_TRUE(older == normal);
+}
+
+// The browser's path, drawn here: the programs as GLSL ES 3.00 (the driver takes them through
+// ARB_ES3_compatibility) and the ground without a geometry stage, from the corners mesh. Its
+// frames differ from the native ones only by rounding: the facet values are interpolated across
+// each triangle instead of emitted alike at its corners.
+TEST_F(ShowGLTest, TheEsPathDrawsTheNativePicture)
+{
+    constexpr int width = 640, height = 360;
+    const auto frameAt = [](Kest::ShadingLanguage language, float t) {
+        testing::internal::CaptureStdout();
+        ShowScene scene(language);
+        const PassTargets targets(computeLetterbox(width, height));
+        const Canvas canvas(width, height);
+        const PassInputs inputs(scene, targets);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "compile or link log";
+        drawShowFrame(scene, targets, inputs, canvas.target, t);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+        const auto pixels = KestTest::readPixels(0, 0, width, height);
+        return std::vector<float>(pixels.get(), pixels.get() + width * height * 4);
+    };
+    for (float t : {10.0f, 43.2f, 52.8f, 72.0f}) {
+        SCOPED_TRACE(t);
+        const std::vector<float> native = frameAt(Kest::ShadingLanguage::glsl330, t);
+        const std::vector<float> es = frameAt(Kest::ShadingLanguage::essl300, t);
+        float largest = 0.0f;
+        int differing = 0, beyondTwo = 0;
+        for (size_t p = 0; p < native.size(); p += 4) {
+            float pixel = 0.0f;
+            for (size_t c = 0; c < 3; ++c)
+                pixel = std::max(pixel, std::fabs(native[p + c] - es[p + c]) * 255.0f);
+            largest = std::max(largest, pixel);
+            differing += pixel > 0.5f ? 1 : 0;
+            beyondTwo += pixel > 2.5f ? 1 : 0;
+        }
+        // A few pixels on the grid's lines, whose edge is steep, may differ more.
+        EXPECT_LE(largest, 0.1f * 255.0f) << "largest difference in 1/255";
+        EXPECT_LE(beyondTwo, 50) << "pixels beyond 2/255";
+        EXPECT_LE(differing, width * height / 10) << "pixels that differ";
+        std::printf("t = %.1f s: %d pixels differ, %d beyond 2/255, by at most %.0f/255\n", t, differing,
+                    beyondTwo, largest);
+    }
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 } // namespace

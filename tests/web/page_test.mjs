@@ -1,0 +1,213 @@
+// The page in headless chromium: its pictures against the native program's stills, its sound
+// against the soundtrack, its keys, and its messages when something is missing.
+// Usage: node page_test.mjs WEB_FOLDER DEMO_BINARY WORK_FOLDER (the native demo makes the stills)
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { serve, launch, open, click, nextPicture, compare, nativeStill, mesa, swiftshader } from './harness.mjs';
+
+const [folder, demo, work] = process.argv.slice(2).map(p => path.resolve(p));
+let server, browser;
+
+before(async () => {
+  server = await serve(folder);
+  browser = await launch(mesa);
+});
+after(async () => {
+  await browser?.close();
+  await server?.close();
+});
+
+// Within 2/255, nothing beyond 5 %; the shown time is the one asked for.
+async function expectStill(page, t, picture, scale = 1) {
+  const still = nativeStill(demo, work, t, '640x360', scale);
+  const difference = await compare(page, picture.png, still, 0.05 * 255);
+  const strict = await compare(page, picture.png, still, 2);
+  console.log(`t = ${t}, scale ${scale}: largest ${strict.largest}/255, ${strict.over} pixels beyond 2/255, PSNR ${strict.psnr.toFixed(1)} dB`);
+  // A pixel or two on the grid's steep line edges may round the other way (the ground's facets
+  // come from the vertex stage here, from the geometry stage natively).
+  assert.ok(difference.over <= 4, `${difference.over} pixels beyond 5 % at ${t}`);
+  assert.ok(strict.over <= 10, `${strict.over} pixels beyond 2/255 at ${t}`);
+  assert.equal(picture.name, `demo-${Math.round(t * 1000)}.png`);
+}
+
+test('pictures at 43.2, 52.8 and 72 s equal the native stills (Mesa)', async () => {
+  for (const t of [43.2, 52.8, 72.0]) {
+    const page = await open(browser, server.url, `?t=${t}&still`);
+    await click(page);
+    const picture = await nextPicture(page);
+    assert.equal(picture.width, 640);
+    assert.equal(picture.height, 360);
+    await expectStill(page, t, picture);
+    assert.match(await page.title(), new RegExp(`^demo \u2014 ${t.toFixed(2)} s \\(paused\\)$`));
+    await page.close();
+  }
+  // Passes at half the picture's size, as --scale 0.5 draws them.
+  const page = await open(browser, server.url, '?t=52.8&still&scale=0.5');
+  await click(page);
+  await expectStill(page, 52.8, await nextPicture(page), 0.5);
+  await page.close();
+});
+
+test('pictures through SwiftShader come near the native stills', async () => {
+  const software = await launch(swiftshader);
+  try {
+    const page = await open(software, server.url, '?t=52.8&still');
+    await click(page);
+    const picture = await nextPicture(page);
+    const difference = await compare(page, picture.png, nativeStill(demo, work, 52.8));
+    console.log(`SwiftShader at 52.8: PSNR ${difference.psnr.toFixed(1)} dB, largest ${difference.largest}/255`);
+    assert.ok(difference.psnr > 25, `PSNR ${difference.psnr}`);
+  } finally {
+    await software.close();
+  }
+});
+
+test('sound: nothing before the click, then the soundtrack from where the show is', async () => {
+  const page = await open(browser, server.url, '?t=2');
+  assert.equal(await page.$eval('#prompt', e => e.textContent), 'click to start');
+  assert.equal(await page.evaluate(() => typeof miniaudio === 'undefined' ||
+                                         miniaudio.devices.filter(d => d && d.webaudio).length), true);
+  await click(page);
+  const heard = await page.evaluate(async () => {
+    const device = miniaudio.devices.find(d => d && d.webaudio);
+    const started = performance.now();
+    while (device.webaudio.state !== 'running' && performance.now() - started < 10000)
+      await new Promise(r => setTimeout(r, 50));
+    const analyser = device.webaudio.createAnalyser();
+    analyser.fftSize = 4096;
+    device.scriptNode.connect(analyser);
+    await new Promise(r => setTimeout(r, 1500));
+    const samples = new Float32Array(analyser.fftSize);
+    analyser.getFloatTimeDomainData(samples);
+    const shown = parseFloat(document.title.replace(/^demo \u2014 /, ''));
+    // The soundtrack decoded by the browser itself, at the output's rate, mixed as the analyser mixes.
+    const rate = device.webaudio.sampleRate;
+    const track = await new OfflineAudioContext(2, 1, rate).decodeAudioData(demoPage.soundBytes.slice().buffer);
+    const left = track.getChannelData(0), right = track.getChannelData(track.numberOfChannels - 1);
+    const length = Math.min(left.length, Math.round(8 * rate));
+    const mono = new Float32Array(length);
+    for (let i = 0; i < length; ++i) mono[i] = 0.5 * (left[i] + right[i]);
+    // Both low-passed (a box of 16 samples): the two decoders and resamplers differ at the top.
+    const smooth = x => {
+      const y = new Float32Array(x.length);
+      let sum = 0;
+      for (let i = 0; i < x.length; ++i) {
+        sum += x[i] - (i >= 16 ? x[i - 16] : 0);
+        y[i] = sum / 16;
+      }
+      return y;
+    };
+    const heardSmooth = smooth(samples), trackSmooth = smooth(mono);
+    let energy = 0;
+    for (const s of heardSmooth) energy += s * s;
+    let best = -1, at = 0;
+    for (let lag = 0; lag + samples.length < length; ++lag) {
+      let dot = 0, norm = 0;
+      for (let i = 0; i < samples.length; ++i) {
+        const r = trackSmooth[lag + i];
+        dot += r * heardSmooth[i];
+        norm += r * r;
+      }
+      const correlation = dot / Math.sqrt(norm * energy + 1e-30);
+      if (correlation > best) { best = correlation; at = lag; }
+    }
+    let rms = 0;
+    for (const s of samples) rms += s * s;
+    return { state: device.webaudio.state, rate, rms: Math.sqrt(rms / samples.length), best, at: at / rate, shown };
+  });
+  console.log('sound:', JSON.stringify(heard));
+  assert.equal(heard.state, 'running');
+  assert.ok(heard.rms > 1e-3, 'the output is not silent');
+  assert.ok(heard.best > 0.8, `the output matches the soundtrack (correlation ${heard.best})`);
+  // What was heard lies where the show is, give or take the output's buffers.
+  assert.ok(Math.abs(heard.at - heard.shown) < 1.0, `heard at ${heard.at} s while the show is at ${heard.shown} s`);
+  await page.close();
+});
+
+test('without the soundtrack the page says so and the picture plays', async () => {
+  const bare = await serve(folder, ['valdrim.mp3']);
+  try {
+    const page = await open(browser, bare.url, '?t=10');
+    await click(page);
+    const notice = await page.$eval('#notice', e => e.textContent);
+    assert.match(notice, /valdrim\.mp3 was not found.*plays in silence/);
+    const first = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
+    await new Promise(r => setTimeout(r, 1500));
+    const later = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
+    assert.ok(later > first, `the show goes on (${first} s, then ${later} s)`);
+    await page.close();
+  } finally {
+    await bare.close();
+  }
+});
+
+test('keys: Space holds and resumes, Right jumps 5 s, S downloads the still', async () => {
+  const page = await open(browser, server.url, '?t=30');
+  await click(page);
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => document.title.endsWith('(paused)'));
+  const [a, b] = [await nextPicture(page), await nextPicture(page)];
+  assert.equal((await compare(page, a.png, b.png, 0)).largest, 0, 'the held picture stays');
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => !document.title.endsWith('(paused)'));
+  const resumed = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
+  await new Promise(r => setTimeout(r, 1000));
+  assert.ok(parseFloat((await page.title()).replace(/^demo \u2014 /, '')) > resumed, 'it runs again');
+  await page.close();
+
+  const held = await open(browser, server.url, '?t=38.2&still');
+  await click(held);
+  await held.keyboard.press('ArrowRight');
+  await held.waitForFunction(() => document.title.startsWith('demo \u2014 43.20 s'));
+  await expectStill(held, 43.2, await nextPicture(held));
+
+  const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'demo-web-'));
+  const session = await held.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  await held.keyboard.press('s');
+  const file = path.join(downloads, 'demo-43200.png');
+  for (let i = 0; i < 100 && !fs.existsSync(file); ++i) await new Promise(r => setTimeout(r, 100));
+  assert.ok(fs.existsSync(file), 'S downloads demo-43200.png');
+  const png = 'data:image/png;base64,' + fs.readFileSync(file).toString('base64');
+  await expectStill(held, 43.2, { name: 'demo-43200.png', png });
+  fs.rmSync(downloads, { recursive: true });
+  await held.close();
+});
+
+test('without WebGL 2 the page says what is missing', async () => {
+  const plain = await launch([...mesa, '--disable-webgl2']);
+  try {
+    const page = await open(plain, server.url);
+    assert.match(await page.$eval('#message', e => e.textContent), /no WebGL 2/);
+    assert.equal(await page.$eval('#overlay', e => e.hidden), false);
+  } finally {
+    await plain.close();
+  }
+});
+
+test('the end: a black picture and "play again"; a lost context offers a reload', async () => {
+  const page = await open(browser, server.url, '?t=86.2');
+  await click(page);
+  await page.waitForFunction(() => demoPage.ended, { timeout: 30000 });
+  assert.equal(await page.$eval('#prompt button', e => e.textContent), 'play again');
+  const black = await page.evaluate(() => {
+    const gl = document.getElementById('canvas').getContext('webgl2');
+    const pixel = new Uint8Array(4);
+    gl.readPixels(gl.drawingBufferWidth >> 1, gl.drawingBufferHeight >> 1, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+    return Array.from(pixel.slice(0, 3));
+  });
+  assert.deepEqual(black, [0, 0, 0]);
+  await page.click('#prompt button');
+  await page.waitForFunction(() => !demoPage.ended && /^demo \u2014 [0-9.]+ s$/.test(document.title) &&
+                                   parseFloat(document.title.slice(7)) < 5, { timeout: 30000 });
+
+  await page.evaluate(() => document.getElementById('canvas').getContext('webgl2')
+                              .getExtension('WEBGL_lose_context').loseContext());
+  await page.waitForFunction(() => demoPage.failed, { timeout: 30000 });
+  assert.match(await page.$eval('#message', e => e.textContent), /graphics context was lost/);
+  assert.equal(await page.$eval('#message button', e => e.textContent), 'reload');
+  await page.close();
+});
