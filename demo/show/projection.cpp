@@ -1,5 +1,7 @@
 #include "projection.h"
 
+#include <glm/gtc/constants.hpp>
+
 #include <cmath>
 
 glm::mat4 perspectiveMatrix()
@@ -9,7 +11,7 @@ glm::mat4 perspectiveMatrix()
     const double aspect = static_cast<double>(16.0f / 9.0f);
     const double nearPlane = static_cast<double>(0.1f);
     const double farPlane = 1000.0;
-    const double radians = fieldOfView / 2 * M_PI / 180;
+    const double radians = fieldOfView / 2 * glm::pi<double>() / 180;
     const double depth = farPlane - nearPlane;
     const double cotangent = std::cos(radians) / std::sin(radians);
     glm::mat4 projection(0.0f);
