@@ -157,16 +157,6 @@ void actOnKey(const sf::Event::KeyEvent& key, Timeline& timeline, double clock, 
     requests.jumped = true;
 }
 
-// The show time in whole milliseconds, never rounded up past the last frame: a screenshot is
-// drawn at exactly the time its name gives.
-long long showMilliseconds(float t)
-{
-    long long milliseconds = std::llround(static_cast<double>(t) * 1000.0);
-    if (!inShow(static_cast<double>(milliseconds) / 1000.0))
-        --milliseconds;
-    return milliseconds;
-}
-
 // Everything made after the window lives in here, so that it is released in reverse order of
 // construction while the window's context is still current. Returns the exit status.
 int play(sf::Window& window, const Platform::DisplayConnection& display, const Options& options,
@@ -247,27 +237,8 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         Timeline::Frame frame = timeline.frame(now);
         if (frame.over)
             return 0;
-        // The music goes where the picture went, resuming from the very time held; each call only
-        // leaves a request for the audio thread. The picture then follows what is heard.
-        const bool resumed = requests.pauseToggled && !timeline.paused();
-        if (requests.pauseToggled && timeline.paused())
-            soundtrack.pause();
-        if (requests.jumped || frame.restarted || resumed)
-            soundtrack.seek(frame.t);
-        if (resumed)
-            soundtrack.resume();
-        if (requests.pauseToggled || requests.jumped || frame.restarted) {
-            follower.anchor();
-            freeClock.restart(microseconds);
-        }
-        if (!timeline.paused()) {
-            const double shown = timeline.now(now);
-            const double correction = follower.correction(now, shown, soundtrack.heardSeconds());
-            if (correction != 0.0 && inShow(shown + correction)) {
-                timeline.seekBy(now, correction);
-                frame.t = static_cast<float>(timeline.now(now));
-            }
-        }
+        followTheMusic(&soundtrack, timeline, follower, freeClock, microseconds, now, frame, requests.pauseToggled,
+                       requests.jumped);
 
         const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
         const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;

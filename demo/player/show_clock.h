@@ -4,6 +4,8 @@
 // without either: the free clock read from the system clock's microseconds, and the rule that
 // keeps the show time on the music heard.
 
+#include "timeline.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -58,3 +60,35 @@ public:
     double lastClock = 0.0;
     double lastShown = 0.0;
 };
+
+// A running frame's music and time after the keys it saw. The music goes where the picture
+// went, resuming from the very time held (each call only leaves a request for the audio
+// thread); the picture then follows what is heard. `Sound` is the player's music (pause(),
+// resume(), seek(float), heardSeconds()); `sound` is null where none plays.
+template <typename Sound>
+void followTheMusic(Sound* sound, Timeline& timeline, SoundFollower& follower, FreeClock& freeClock,
+                    std::int64_t microseconds, double now, Timeline::Frame& frame, bool pauseToggled, bool jumped)
+{
+    const bool resumed = pauseToggled && !timeline.paused();
+    if (sound != nullptr) {
+        if (pauseToggled && timeline.paused())
+            sound->pause();
+        if (jumped || frame.restarted || resumed)
+            sound->seek(frame.t);
+        if (resumed)
+            sound->resume();
+    }
+    if (pauseToggled || jumped || frame.restarted) {
+        follower.anchor();
+        freeClock.restart(microseconds);
+    }
+    if (!timeline.paused()) {
+        const double shown = timeline.now(now);
+        const double correction =
+            follower.correction(now, shown, sound != nullptr ? sound->heardSeconds() : std::nullopt);
+        if (correction != 0.0 && inShow(shown + correction)) {
+            timeline.seekBy(now, correction);
+            frame.t = static_cast<float>(timeline.now(now));
+        }
+    }
+}

@@ -23,6 +23,14 @@ bool inShow(double seconds)
     return seconds >= 0.0 && segmentAt(static_cast<float>(seconds)) <= lastSegment;
 }
 
+long long showMilliseconds(float t)
+{
+    long long milliseconds = std::llround(static_cast<double>(t) * 1000.0);
+    if (!inShow(static_cast<double>(milliseconds) / 1000.0))
+        --milliseconds;
+    return milliseconds;
+}
+
 Timeline::Timeline(double start, double clock, bool loop_)
     : position(start)
     , reference(clock)

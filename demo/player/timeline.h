@@ -52,3 +52,7 @@ private:
 // Whether the show draws a frame at `seconds`, judged in single precision as the show sees it:
 // 86.399999 rounds to 86.4, where nothing is drawn.
 bool inShow(double seconds);
+
+// The show time in whole milliseconds, never rounded up past the last frame: a screenshot is
+// drawn at exactly the time its name gives.
+long long showMilliseconds(float t);

@@ -24,16 +24,6 @@ namespace {
 // What the page reports, by number, in page.html's messages.
 enum OpenResult { opened = 0, noWebGl2 = 1, noHalfFloatTarget = 2 };
 
-// The show's time in whole milliseconds, never rounded up past the last frame, as the native
-// screenshots name it.
-long long showMilliseconds(float t)
-{
-    long long milliseconds = std::llround(static_cast<double>(t) * 1000.0);
-    if (!inShow(static_cast<double>(milliseconds) / 1000.0))
-        --milliseconds;
-    return milliseconds;
-}
-
 // The keys, as the windowed native show has them; what they ask of the frame.
 struct KeyRequests {
     bool pauseToggled = false;
@@ -128,27 +118,8 @@ void frame(void* context)
         MAIN_THREAD_EM_ASM({ Module.onEnd(); });
         return;
     }
-    if (show.music) {
-        const bool resumed = requests.pauseToggled && !show.timeline.paused();
-        if (requests.pauseToggled && show.timeline.paused())
-            show.music->pause();
-        if (requests.jumped || step.restarted || resumed)
-            show.music->seek(step.t);
-        if (resumed)
-            show.music->resume();
-    }
-    if (requests.pauseToggled || requests.jumped || step.restarted) {
-        show.follower.anchor();
-        show.freeClock.restart(microseconds);
-    }
-    if (!show.timeline.paused() && show.music) {
-        const double shown = show.timeline.now(now);
-        const double correction = show.follower.correction(now, shown, show.music->heardSeconds());
-        if (correction != 0.0 && inShow(shown + correction)) {
-            show.timeline.seekBy(now, correction);
-            step.t = static_cast<float>(show.timeline.now(now));
-        }
-    }
+    followTheMusic(show.music.get(), show.timeline, show.follower, show.freeClock, microseconds, now, step,
+                   requests.pauseToggled, requests.jumped);
     const long long milliseconds = showMilliseconds(step.t);
     const float t = requests.picture ? static_cast<float>(static_cast<double>(milliseconds) / 1000.0) : step.t;
     drawShowFrame(*show.scene, *show.targets, *show.inputs, *show.output, t);
