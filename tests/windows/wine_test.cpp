@@ -53,11 +53,17 @@ protected:
         ASSERT_TRUE(prefixReady) << "could not make the Wine prefix";
         ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << "run through scripts/services.sh";
         ASSERT_FALSE(screen.display.empty());
-        // Wine starts its own service processes beside the first program and shuts them down
-        // when the last program ends. A demo that ends at once cuts those short in the middle of
-        // starting, which one of them answers with a page fault on the shared stderr. A server
-        // kept up until TearDown leaves them be; one that a crashed test left behind goes first.
-        ASSERT_EQ(std::system("wineserver -k >/dev/null 2>&1; wineserver -p"), 0);
+        // Wine starts its own service processes (services, the desktop, device and RPC hosts)
+        // beside the first program, and they write to that program's stderr. On a busy machine
+        // one of them now and then prints a page fault while it starts, which a test reading the
+        // demo's messages would take for the demo's. So a server kept up until TearDown is
+        // started first (one that a crashed test left behind goes before it), and a program that
+        // does nothing brings the services up on this test's screen with their output discarded;
+        // the demo then joins them and starts none of its own.
+        ASSERT_EQ(std::system(("wineserver -k >/dev/null 2>&1; wineserver -p && DISPLAY=" + screen.display +
+                               " wine cmd /c exit >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
     }
 
     // The prefix's server and every Windows process still in it (the desktop process, a demo
