@@ -24,6 +24,11 @@ public:
 
     // False when no window can be opened at all.
     bool available() const;
+    // False where the display can make no OpenGL context (an X server without GLX, as some
+    // remote and virtual displays are): the windowing library would crash trying.
+    bool offersOpenGL() const;
+    static constexpr const char* noOpenGLMessage =
+        "demo: this display offers no OpenGL (its X server has no GLX extension)\n";
 
     // The screen's own size where the display has no video modes to offer (an X server without
     // the RandR extension): the windowing library's full screen needs them, and crashes without

@@ -54,6 +54,12 @@ bool DisplayConnection::available() const
     return handle != nullptr;
 }
 
+bool DisplayConnection::offersOpenGL() const
+{
+    int opcode = 0, event = 0, error = 0;
+    return handle != nullptr && XQueryExtension(static_cast<Display*>(handle), "GLX", &opcode, &event, &error);
+}
+
 DisplayConnection::Size DisplayConnection::screenWithoutModes() const
 {
     auto* display = static_cast<Display*>(handle);

@@ -20,6 +20,13 @@ bool DisplayConnection::available() const
     return true;
 }
 
+// Every Windows desktop makes OpenGL contexts; one too old to draw the show is told by its
+// version.
+bool DisplayConnection::offersOpenGL() const
+{
+    return true;
+}
+
 // Windows always offers its video modes.
 DisplayConnection::Size DisplayConnection::screenWithoutModes() const
 {

@@ -315,6 +315,10 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
         std::fprintf(stderr, "demo: no display to open a window on (is DISPLAY set?)\n");
         return 1;
     }
+    if (!display.offersOpenGL()) {
+        std::fprintf(stderr, "%s", Platform::DisplayConnection::noOpenGLMessage);
+        return 1;
+    }
 
     // 1. Full screen at the desktop resolution (or the mode asked for), or a fixed window.
     const sf::ContextSettings settings = Platform::showContextSettings();

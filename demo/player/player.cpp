@@ -64,6 +64,10 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         std::fprintf(stderr, "demo: no display to make an OpenGL context on (is DISPLAY set?)\n");
         return failed;
     }
+    if (!display.offersOpenGL()) {
+        std::fprintf(stderr, "%s", Platform::DisplayConnection::noOpenGLMessage);
+        return failed;
+    }
     sf::Context context(Platform::showContextSettings(), 1, 1);
     if (!Platform::loadGLEntryPoints())
         return failed;

@@ -30,6 +30,26 @@ TEST(DemoRunTest, WithoutADisplayItEndsWithOneClearLine)
     EXPECT_EQ(std::count(exit.err.begin(), exit.err.end(), '\n'), 1) << exit.err;
 }
 
+// Some remote and virtual X servers have no GLX: every mode says so in one line instead of
+// crashing in the windowing library, and a still writes nothing.
+TEST(DemoRunTest, WithoutGLXEveryModeEndsWithOneLine)
+{
+    XvfbServer screen(640, 360, {"-extension", "GLX"});
+    ASSERT_FALSE(screen.display.empty());
+    const Scratch scratch;
+    const std::string still = scratch / "still.png";
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"--windowed", "--size", "320x180"}, {"--still", "10", still, "--size", "64x36"}}) {
+        std::vector<std::string> command = {demoBinary};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const Exit exit = DemoProcess(demoBinary, {"DISPLAY=" + screen.display}, command).wait(30.0);
+        ASSERT_TRUE(exit.exited) << "a signal ended the run with " << arguments.size() << " arguments";
+        EXPECT_EQ(exit.status, 1);
+        EXPECT_EQ(exit.err, "demo: this display offers no OpenGL (its X server has no GLX extension)\n");
+    }
+    EXPECT_FALSE(fs::exists(still));
+}
+
 TEST(DemoRunTest, AContextBelowGL33EndsNamingTheVersionObtained)
 {
     XvfbServer screen(640, 480);
