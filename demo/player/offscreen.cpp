@@ -149,6 +149,17 @@ bool canWriteIn(const std::string& folder)
     return true;
 }
 
+bool canWriteFile(const std::string& file)
+{
+    if (!canWriteIn(folderOf(file)))
+        return false;
+    std::error_code error;
+    if (!std::filesystem::is_directory(file, error))
+        return true;
+    std::fprintf(stderr, "demo: could not write \"%s\": it is a folder\n", file.c_str());
+    return false;
+}
+
 bool moveIntoPlace(const std::string& partial, const std::string& target)
 {
     std::error_code error;

@@ -62,6 +62,9 @@ std::string folderOf(const std::string& path);
 
 // Whether a new file can be made in `folder`; says why not on standard error.
 bool canWriteIn(const std::string& folder);
+// Whether a still or video can be written to `file`: its folder takes files and it is not a
+// folder itself (the rename at the end would fail, after all the rendering). One line when not.
+bool canWriteFile(const std::string& file);
 
 // Renames a finished file onto its target; on failure removes it and says why.
 bool moveIntoPlace(const std::string& partial, const std::string& target);

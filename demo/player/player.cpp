@@ -52,10 +52,10 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
                                  "(on Debian or Ubuntu: apt-get install ffmpeg)\n");
             return failed;
         }
-        if (!canWriteIn(folderOf(options.outputFile)) || !nothingToOverwrite(options))
+        if (!canWriteFile(options.outputFile) || !nothingToOverwrite(options))
             return failed;
     }
-    if (options.mode == Options::Mode::still && !canWriteIn(folderOf(options.outputFile)))
+    if (options.mode == Options::Mode::still && !canWriteFile(options.outputFile))
         return failed;
 
     // A context of its own, with no window on the screen: every picture goes to the canvas.

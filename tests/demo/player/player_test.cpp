@@ -164,6 +164,16 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
 
+    // A target that is a folder: said before anything is rendered, the folder left as it is.
+    fs::create_directory(video);
+    for (const std::vector<std::string>& arguments : {capture, {"--still", "10", video, "--size", "160x90"}}) {
+        const Exit folderTarget = runDemo(arguments);
+        EXPECT_EQ(folderTarget.status, 1);
+        EXPECT_EQ(folderTarget.err, "demo: could not write \"" + video + "\": it is a folder\n");
+    }
+    EXPECT_TRUE(fs::is_directory(video));
+    fs::remove(video);
+
     // No ffmpeg at all: said before anything is rendered.
     const Exit noEncoder = runDemo(capture, {"PATH=" + folder.path.string()});
     EXPECT_EQ(noEncoder.status, 1);
