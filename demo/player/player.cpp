@@ -9,8 +9,11 @@
 #include <GL/glew.h>
 #include <SFML/Window/Context.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #ifndef DEMO_VERSION
@@ -91,6 +94,17 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
     }
 }
 
+// Help and version: a write that failed (a full disk, a closed stream) is an error, as it would
+// be for any other output, not a success with nothing shown.
+int printToStandardOutput(const std::string& text)
+{
+    errno = 0;
+    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "demo: could not write to standard output: %s\n", std::strerror(errno));
+    return failed;
+}
+
 } // namespace
 
 int runPlayer(const ParsedOptions& parsed)
@@ -102,11 +116,9 @@ int runPlayer(const ParsedOptions& parsed)
     const Options& options = parsed.options;
     switch (options.mode) {
     case Options::Mode::help:
-        std::fputs(usageText().c_str(), stdout);
-        return 0;
+        return printToStandardOutput(usageText());
     case Options::Mode::version:
-        std::printf("demo %s\n", DEMO_VERSION);
-        return 0;
+        return printToStandardOutput(std::string("demo ") + DEMO_VERSION + "\n");
     case Options::Mode::show: {
         const Platform::StopRequests stop;
         return runLiveShow(options, stop);

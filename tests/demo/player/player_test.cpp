@@ -75,6 +75,10 @@ TEST(PlayerTest, HelpVersionAndBadCommandLinesNeedNoDisplay)
     const Exit version = runDemo({"--version"}, {"DISPLAY="});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("demo ") + DEMO_VERSION + "\n");
+    // Output that cannot be written is a failure that says why.
+    for (const char* option : {"--help", "--version"})
+        EXPECT_EQ(commandOutput(demoBinary + " " + option + " 2>&1 >/dev/full; echo $?"),
+                  "demo: could not write to standard output: No space left on device\n1\n");
 
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{"--scale", "0.1"}, {"--still", "99", "x.png"}, {"--fullscreen"}}) {
