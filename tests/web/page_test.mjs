@@ -196,6 +196,22 @@ test('without WebGL 2 the page says what is missing', async () => {
   }
 });
 
+test('a program that cannot be loaded is said, and a page opened as a file says how to serve it', async () => {
+  for (const hidden of ['demo.wasm', 'demo.js']) {
+    const bare = await serve(folder, [hidden]);
+    try {
+      const page = await open(browser, bare.url);
+      assert.match(await page.$eval('#message', e => e.textContent), /program .* could not be loaded/, hidden);
+      await page.close();
+    } finally {
+      await bare.close();
+    }
+  }
+  const page = await open(browser, 'file://' + path.join(folder, 'index.html'));
+  assert.match(await page.$eval('#message', e => e.textContent), /opened as a file.*web server/);
+  await page.close();
+});
+
 test('the end: a black picture and "play again"; a lost context offers a reload', async () => {
   const page = await open(browser, server.url, '?t=86.2');
   await click(page);
