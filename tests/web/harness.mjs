@@ -29,7 +29,12 @@ export function serve(folder, hidden = []) {
   return new Promise(resolve => server.listen(0, '127.0.0.1', () => resolve({
     url: `http://127.0.0.1:${server.address().port}/`,
     sent,
-    close: () => new Promise(done => server.close(done)),
+    // The browser may keep a connection open long after its page has gone, which close()
+    // alone would wait for.
+    close: () => new Promise(done => {
+      server.close(done);
+      server.closeAllConnections();
+    }),
   })));
 }
 
