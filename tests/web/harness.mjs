@@ -80,7 +80,9 @@ export function compare(page, a, b, beyond = 2) {
       const bitmap = await createImageBitmap(await (await fetch(url)).blob(),
                                              { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
       const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
-      const context = canvas.getContext('2d');
+      // A canvas kept in memory: a GPU canvas's first read-back on Mesa may come before its
+      // drawing has landed, and compare a picture with an empty one.
+      const context = canvas.getContext('2d', { willReadFrequently: true });
       context.drawImage(bitmap, 0, 0);
       return context.getImageData(0, 0, bitmap.width, bitmap.height);
     };
