@@ -51,7 +51,7 @@ bool run(int count, int x, int y, int width, int height)
 
     // A short target length, as the live show's stream has, so that PulseAudio's latency figure
     // is a small number measured rather than a long buffer guessed.
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 2};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = rate * 4 / 50; // 20 ms
@@ -60,7 +60,7 @@ bool run(int count, int x, int y, int width, int height)
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     int error = 0;
     pa_simple* stream =
-        pa_simple_new(nullptr, "sync-probe", PA_STREAM_PLAYBACK, nullptr, "reference", &spec, nullptr, &attributes, &error);
+        pa_simple_new(nullptr, "sync-probe", PA_STREAM_PLAYBACK, nullptr, "reference", &format, nullptr, &attributes, &error);
     if (stream == nullptr) {
         std::fprintf(stderr, "sync-probe: no sound server: %s\n", pa_strerror(error));
         XFreeGC(display, gc);
