@@ -50,9 +50,21 @@ void bindFragmentOutput(GLuint program, GLuint colourNumber, const char* name)
     glBindFragDataLocation(program, colourNumber, name);
 }
 
+bool hasFixedFunction()
+{
+    // Contexts before 3.0 know neither query and always have it.
+    GLint flags = 0, profile = 0;
+    if (GLEW_VERSION_3_0)
+        glGetIntegerv(GL_CONTEXT_FLAGS, &flags);
+    if (GLEW_VERSION_3_2)
+        glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &profile);
+    return (flags & GL_CONTEXT_FLAG_FORWARD_COMPATIBLE_BIT) == 0 && (profile & GL_CONTEXT_CORE_PROFILE_BIT) == 0;
+}
+
 void enableFixedTexturing()
 {
-    glEnable(GL_TEXTURE_2D);
+    if (hasFixedFunction())
+        glEnable(GL_TEXTURE_2D);
 }
 
 } // namespace Kest

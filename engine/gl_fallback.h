@@ -34,7 +34,12 @@ ShadingLanguage platformShadingLanguage();
 // program's single output at 0 by itself.
 void bindFragmentOutput(GLuint program, GLuint colourNumber, const char* name);
 
-// Fixed-function 2D texturing on, where there is fixed function (compatibility contexts).
+// Whether the context still has the fixed-function pipeline (the matrix stacks, glEnable of
+// texture targets): a compatibility context does; a core-profile or forward-compatible one, as
+// macOS and some drivers give, does not, and raises errors for its calls.
+bool hasFixedFunction();
+
+// Fixed-function 2D texturing on, where there is fixed function.
 void enableFixedTexturing();
 
 } // namespace Kest

@@ -33,6 +33,11 @@ void bindFragmentOutput(GLuint, GLuint, const char*)
 {
 }
 
+bool hasFixedFunction()
+{
+    return false;
+}
+
 void enableFixedTexturing()
 {
 }

@@ -6,7 +6,7 @@
 
 namespace Platform {
 
-sf::ContextSettings showContextSettings()
+sf::ContextSettings showContextSettings(bool debug)
 {
     sf::ContextSettings settings;
     settings.depthBits = 24;
@@ -14,7 +14,7 @@ sf::ContextSettings showContextSettings()
     settings.antialiasingLevel = 0;
     settings.majorVersion = 3;
     settings.minorVersion = 0;
-    settings.attributeFlags = sf::ContextSettings::Default;
+    settings.attributeFlags = debug ? sf::ContextSettings::Debug : sf::ContextSettings::Default;
     settings.sRgbCapable = false;
     return settings;
 }
@@ -25,6 +25,39 @@ GLVersion parseGLVersion(const char* versionString)
     if (versionString == nullptr || std::sscanf(versionString, "%d.%d", &version.major, &version.minor) != 2)
         return GLVersion{};
     return version;
+}
+
+namespace {
+
+void GLAPIENTRY reportError(GLenum, GLenum type, GLuint, GLenum, GLsizei, const GLchar* message, const void* report)
+{
+    if (type != GL_DEBUG_TYPE_ERROR)
+        return;
+    ++*static_cast<int*>(const_cast<void*>(report));
+    std::fprintf(stderr, "demo: OpenGL error: %s\n", message);
+}
+
+} // namespace
+
+GLErrorReport::GLErrorReport()
+{
+    listening = GLEW_VERSION_4_3 || GLEW_KHR_debug;
+    if (!listening) {
+        std::fprintf(stderr, "demo: this OpenGL has no debug output (KHR_debug), so its errors go unreported\n");
+        return;
+    }
+    // Synchronous, so that each error is reported from the call that raised it, on this thread.
+    glDebugMessageCallback(reportError, &count);
+    glEnable(GL_DEBUG_OUTPUT);
+    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+}
+
+GLErrorReport::~GLErrorReport()
+{
+    if (!listening)
+        return;
+    glDisable(GL_DEBUG_OUTPUT);
+    glDebugMessageCallback(nullptr, nullptr);
 }
 
 bool loadGLEntryPoints()

@@ -133,8 +133,9 @@ bool standardErrorIsTerminal();
 int processId();
 
 // The context every mode asks for, windowed or not: default attributes give a compatibility
-// context, which still has the fixed-function matrix stack.
-sf::ContextSettings showContextSettings();
+// context where the system has one; the show also runs on the core profile some give instead.
+// `debug` asks for a debug context, whose driver checks and reports more (--gl-errors).
+sf::ContextSettings showContextSettings(bool debug = false);
 
 // Major and minor version parsed from a GL_VERSION string such as "4.5 (Compatibility Profile)
 // Mesa 22.3.6"; {0, 0} when the string is null or malformed.
@@ -150,6 +151,23 @@ inline bool supportsShaders(GLVersion version)
 {
     return version.major > 3 || (version.major == 3 && version.minor >= 3);
 }
+
+// Reports every error the GL driver raises, one line each on standard error, through the
+// context's debug output (OpenGL 4.3 or KHR_debug), while it lives; the context must stay
+// current. Where the context has no debug output it says so once and reports nothing.
+class GLErrorReport {
+public:
+    GLErrorReport();
+    ~GLErrorReport();
+    GLErrorReport(const GLErrorReport&) = delete;
+    GLErrorReport& operator=(const GLErrorReport&) = delete;
+
+    int errors() const { return count; }
+
+private:
+    bool listening = false;
+    int count = 0;
+};
 
 // Loads the entry points beyond GL 1.1 for the current context and checks that it can run the
 // shaders; when it cannot, says so in one line on standard error and returns false.

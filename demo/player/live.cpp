@@ -321,7 +321,7 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
     }
 
     // 1. Full screen at the desktop resolution (or the mode asked for), or a fixed window.
-    const sf::ContextSettings settings = Platform::showContextSettings();
+    const sf::ContextSettings settings = Platform::showContextSettings(options.glErrors);
     const Platform::DisplayConnection::Size screen = display.screenWithoutModes();
     std::optional<QuietWindowLibrary> quiet;
     if (screen.width != 0)
@@ -353,7 +353,12 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
         return 1;
     }
 
+    std::optional<Platform::GLErrorReport> errors;
+    if (options.glErrors)
+        errors.emplace();
     const int status = play(window, display, options, stop);
+    const bool failedByErrors = errors && errors->errors() > 0 && status == 0;
+    errors.reset(); // while the context is current
     window.close();
-    return status;
+    return failedByErrors ? 1 : status;
 }

@@ -79,7 +79,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.allow_windows_style_options(false);
 
     bool help = false, version = false, windowed = false, bench = false, overwrite = false, loop = false,
-         noVsync = false;
+         noVsync = false, glErrors = false;
     std::string size, start, fps, from, to, frames, capture, scale, screenshots;
     std::vector<std::string> still;
     app.add_flag("-h,--help", help);
@@ -89,6 +89,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.add_flag("--overwrite", overwrite);
     app.add_flag("--loop", loop);
     app.add_flag("--no-vsync", noVsync);
+    app.add_flag("--gl-errors", glErrors);
     app.add_option("--scale", scale);
     app.add_option("--screenshots", screenshots);
     app.add_option("--size", size);
@@ -146,6 +147,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     options.overwrite = overwrite;
     options.loop = loop;
     options.vsync = !noVsync;
+    options.glErrors = glErrors;
     if (given("--screenshots")) {
         if (screenshots.empty())
             return failure("--screenshots needs a folder");
@@ -261,6 +263,11 @@ Measuring:
   --bench               render frames as fast as possible off-screen and print the time of each
                         render pass (median, p95, p99 in ms) and the frame rate
   --frames N            frames of --bench, spread evenly over the show (default 300)
+
+Checking the OpenGL driver, in every mode:
+  --gl-errors           report each error the driver raises, one line each on standard error
+                        (where it offers debug output, KHR_debug), and end with status 1 when
+                        there were any
 
   -h, --help            this text
   --version             the program's version

@@ -12,6 +12,7 @@ struct Options {
     bool overwrite = false; // capture: numbered images may replace files already there
     bool loop = false;      // live show: start again from 0 at the end
     bool vsync = true;      // live show: wait for the display's refresh before each frame
+    bool glErrors = false;  // report the GL driver's errors, and fail when there were any
     unsigned width = 0;  // picture or window size; the full-screen video mode when given; 0 until
     unsigned height = 0; // chosen, then the mode's default (full screen: the desktop's)
     double scale = 1.0;  // the off-screen passes' share of the picture's size in each direction

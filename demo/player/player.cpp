@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -43,6 +44,9 @@ bool nothingToOverwrite(const Options& options)
     return true;
 }
 
+// The still, capture or benchmark on the current context.
+int renderOffline(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop);
+
 // --still, --capture and --bench: the show rendered off-screen at exact times, with no window
 // on the screen.
 int runOffline(const Options& options, const Platform::StopRequests& stop)
@@ -71,9 +75,18 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         std::fprintf(stderr, "%s", Platform::DisplayConnection::noOpenGLMessage);
         return failed;
     }
-    sf::Context context(Platform::showContextSettings(), 1, 1);
+    sf::Context context(Platform::showContextSettings(options.glErrors), 1, 1);
     if (!Platform::loadGLEntryPoints())
         return failed;
+    std::optional<Platform::GLErrorReport> errors;
+    if (options.glErrors)
+        errors.emplace();
+    const int status = renderOffline(options, ffmpeg, stop);
+    return errors && errors->errors() > 0 && status == 0 ? failed : status;
+}
+
+int renderOffline(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop)
+{
     const GLint largest = maximumPictureSize();
     if (options.width > static_cast<unsigned>(largest) || options.height > static_cast<unsigned>(largest)) {
         std::fprintf(stderr, "demo: a picture of %ux%u is larger than this OpenGL can render (at most %dx%d)\n",

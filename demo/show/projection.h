@@ -9,6 +9,7 @@
 glm::mat4 perspectiveMatrix();
 
 // Sets the projection for the show and returns the matrix the programs get. On desktop GL
-// (projection_glu.cpp) the fixed-function projection through GLU, read back from GL; in the
+// (projection_glu.cpp) the fixed-function projection through GLU, read back from GL, or where
+// the context has no fixed function (a core profile) perspectiveMatrix(); in the
 // browser (projection_web.cpp), which has neither, perspectiveMatrix().
 glm::mat4 loadProjection();

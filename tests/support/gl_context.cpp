@@ -43,16 +43,44 @@ void keepGraphicsDriverLoaded()
 
 } // namespace
 
+namespace {
+
+int expectedErrorScopes = 0;
+
+void GLAPIENTRY failOnError(GLenum, GLenum type, GLuint, GLenum, GLsizei, const GLchar* message, const void*)
+{
+    if (type == GL_DEBUG_TYPE_ERROR && expectedErrorScopes == 0)
+        ADD_FAILURE() << "OpenGL error: " << message;
+}
+
+} // namespace
+
+ExpectGLErrors::ExpectGLErrors()
+{
+    ++expectedErrorScopes;
+}
+
+ExpectGLErrors::~ExpectGLErrors()
+{
+    --expectedErrorScopes;
+}
+
 void GLTest::SetUpTestSuite()
 {
-    // Same request as the demo: 3.0 with default attributes, which Mesa answers with its
-    // compatibility profile.
-    sf::ContextSettings settings(24, 8, 0, 3, 0);
+    // The demo's request, 3.0 with default attributes, which Mesa answers with its compatibility
+    // profile; a debug one, as demo --gl-errors asks, so that the driver reports all it can.
+    sf::ContextSettings settings(24, 8, 0, 3, 0, sf::ContextSettings::Debug);
     context = std::make_unique<sf::Context>(settings, 64, 64);
     context->setActive(true);
     glewExperimental = GL_TRUE;
     glewInit();
     keepGraphicsDriverLoaded();
+    if (GLEW_VERSION_4_3 || GLEW_KHR_debug) {
+        // Synchronous: the error is reported inside the call that raised it, in its test.
+        glDebugMessageCallback(failOnError, nullptr);
+        glEnable(GL_DEBUG_OUTPUT);
+        glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+    }
 }
 
 void GLTest::TearDownTestSuite()

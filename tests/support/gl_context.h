@@ -10,7 +10,8 @@ namespace sf { class Context; }
 namespace KestTest {
 
 // Base fixture of the suites that need OpenGL: one real context per suite, made current
-// before the first test and released after the last. Needs an X display (Xvfb).
+// before the first test and released after the last. Needs an X display (Xvfb). Where the
+// context has debug output (KHR_debug), any error the driver reports fails the running test.
 class GLTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
@@ -19,6 +20,16 @@ protected:
 
 private:
     static std::unique_ptr<sf::Context> context;
+};
+
+// While it lives, GL errors are expected (a test that breaks a shader on purpose): the suites'
+// debug output, which fails the running test on any error the driver reports, lets them pass.
+class ExpectGLErrors {
+public:
+    ExpectGLErrors();
+    ~ExpectGLErrors();
+    ExpectGLErrors(const ExpectGLErrors&) = delete;
+    ExpectGLErrors& operator=(const ExpectGLErrors&) = delete;
 };
 
 // For its lifetime the context looks, to the engine, like a 3.3 one without direct state access
