@@ -530,21 +530,17 @@ void replaceAfterBoundary(std::string& text, const std::string& from, const std:
 // Every builder's steps: compile vertex, geometry (where there is one) and fragment stage,
 // attach them in that order, bind the fragment output to colour number 0, link, cache the
 // locations. The shaders are locals: they go in reverse order once the program is built.
-ShaderProgram buildProgram(const ProgramSources& sources, ShadingLanguage language)
+ShaderProgram buildProgram(Program which, ShadingLanguage language)
 {
+    const ProgramSources sources = programSources(which, language);
     const bool es = language == ShadingLanguage::essl300;
-    const std::string vertexText = es ? toEssl300(sources.vertex) : sources.vertex;
-    const std::string fragmentText = es ? toEssl300(sources.fragment) : sources.fragment;
-    Shader vertex(GL_VERTEX_SHADER, vertexText.c_str());
-    std::optional<Shader> geometry;
-    if (sources.geometry != nullptr)
-        geometry.emplace(GL_GEOMETRY_SHADER, sources.geometry);
-    Shader fragment(GL_FRAGMENT_SHADER, fragmentText.c_str());
+    const std::vector<ProgramStage> stages = programStages(which, language);
+    std::optional<Shader> shaders[3];
+    for (size_t i = 0; i < stages.size(); ++i)
+        shaders[i].emplace(stages[i].type, stages[i].text.c_str());
     ShaderProgram program;
-    program.attachShader(vertex);
-    if (geometry)
-        program.attachShader(*geometry);
-    program.attachShader(fragment);
+    for (size_t i = 0; i < stages.size(); ++i)
+        program.attachShader(*shaders[i]);
     // ES puts the single output at 0 by itself and has no call to bind it.
     if (!es)
         program.bindFragDataLocation(0, sources.output);
@@ -611,9 +607,21 @@ std::string toEssl300(const char* glsl330)
     return text;
 }
 
+std::vector<ProgramStage> programStages(Program which, ShadingLanguage language)
+{
+    const ProgramSources sources = programSources(which, language);
+    const bool es = language == ShadingLanguage::essl300;
+    std::vector<ProgramStage> stages;
+    stages.push_back({GL_VERTEX_SHADER, es ? toEssl300(sources.vertex) : sources.vertex});
+    if (sources.geometry != nullptr)
+        stages.push_back({GL_GEOMETRY_SHADER, sources.geometry});
+    stages.push_back({GL_FRAGMENT_SHADER, es ? toEssl300(sources.fragment) : sources.fragment});
+    return stages;
+}
+
 ShaderProgram createShader(Program which, ShadingLanguage language)
 {
-    return buildProgram(programSources(which, language), language);
+    return buildProgram(which, language);
 }
 
 ShaderProgram createSkyShader()

@@ -34,6 +34,14 @@ ShaderProgram createShader(Program which, ShadingLanguage language);
 // to match; a uniform with an initialiser as a constant.
 std::string toEssl300(const char* glsl330);
 
+// A program's stages in the order its builder compiles and attaches them, each with its GLSL
+// text exactly as handed to GL (for ES the text toEssl300 makes).
+struct ProgramStage {
+    GLenum type; // GL_VERTEX_SHADER, GL_GEOMETRY_SHADER or GL_FRAGMENT_SHADER
+    std::string text;
+};
+std::vector<ProgramStage> programStages(Program which, ShadingLanguage language);
+
 // One stage's GLSL text exactly as its builder hands it to GL.
 struct ShaderSource {
     const char* stage; // program and stage, e.g. "ground geometry"

@@ -80,6 +80,7 @@ TEST_F(EngineGLTest, CompileAndLinkLogsArePrintedOnlyWhenGLReportsOne)
 
     testing::internal::CaptureStdout();
     {
+        const KestTest::ExpectGLErrors compilerError; // the driver reports the failed compile too
         Kest::Shader broken(GL_FRAGMENT_SHADER, "#version 330\nvoid main() { undeclared = 1.0; }\n");
         GLint status = GL_TRUE;
         glGetShaderiv(broken.id, GL_COMPILE_STATUS, &status);
@@ -320,11 +321,15 @@ TEST_F(EngineGLTest, DrawBindsExactlyTextureCountTexturesToUnitsFromZero)
     glGetUniformiv(program.id, bindings[1].location, &sampler);
     EXPECT_EQ(sampler, 1);
 
-    // The overload without a transform keeps the caller's program and uniforms.
+    // The overload without a transform keeps the caller's program and uniforms. With none
+    // current, GL refuses its sampler upload and draw; only the texture bindings count here.
     glUseProgram(0);
     clearUnits();
     part.textureCount = 1;
-    part.drawImpl(bindings);
+    {
+        const KestTest::ExpectGLErrors noProgram;
+        part.drawImpl(bindings);
+    }
     GLint current = -1;
     glGetIntegerv(GL_CURRENT_PROGRAM, &current);
     EXPECT_EQ(current, 0);
