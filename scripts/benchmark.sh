@@ -38,6 +38,8 @@
 #      frames per second (drawing, read-back and ffmpeg's encoding together) against the
 #      benchmark's frame rate at the same size; read-back and encoding overlap with drawing
 #      when the ratio is near 1.
+#      Where the OpenGL is Mesa's llvmpipe and lavapipe is installed, the same benchmark and
+#      capture on zink over lavapipe, side by side with llvmpipe's.
 #   6. the sound on the picture: one ffmpeg records the middle 320x180 of the screen (x11grab,
 #      200 grabs a second) and the sink's monitor, with -copyts so that frames and samples keep
 #      the wall clock they were stamped with, while a silent stream keeps the sink playing (its
@@ -267,6 +269,24 @@ capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/
 awk -v c="$capture_fps" -v b="$(fps_of 1280x720)" 'BEGIN {
   printf "capture: %.2f frames per second; bench: %.2f; ratio %.2f (goal at least 0.9)\n", c, b, (b > 0 ? c / b : 0) }'
 echo
+
+# Where the OpenGL is Mesa's llvmpipe, its other exact path beside it: zink over lavapipe, which
+# scripts/run.sh's capture takes when its still matches llvmpipe's.
+renderer_of() { sed -n 's/^GL renderer: //p' "$work/bench-$1"; }
+frame_of() { awk '$1 == "sum" { print $NF }' "$work/bench-$1"; }
+if [[ $(renderer_of 1280x720) == llvmpipe* ]] && ls /usr/share/vulkan/icd.d/lvp_icd*.json >/dev/null 2>&1; then
+  echo "-- the software paths side by side, 1280x720: llvmpipe, and zink over lavapipe"
+  mkdir -p -m 700 "$work/runtime"
+  zink=(LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=zink XDG_RUNTIME_DIR="$work/runtime")
+  (cd "$bin" && env "${zink[@]}" ./demo --bench --size 1280x720 --frames "$bench_frames") >"$work/bench-zink" 2>/dev/null &&
+    (cd "$bin" && env "${zink[@]}" ./demo --capture "$work/capture-zink.mp4" --size 1280x720 --fps 30 --from 40 --to 44) \
+      2>"$work/capture-zink.err" || { echo "benchmark: the demo failed on zink" >&2; exit 1; }
+  zink_capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/\1/p' "$work/capture-zink.err")
+  printf '%-9s %-44s %10s %16s %12s\n' path renderer "bench fps" "frame ms (sum)" "capture fps"
+  printf '%-9s %-44s %10s %16s %12s\n' llvmpipe "$(renderer_of 1280x720)" "$(fps_of 1280x720)" "$(frame_of 1280x720)" "$capture_fps"
+  printf '%-9s %-44s %10s %16s %12s\n' zink "$(renderer_of zink)" "$(fps_of zink)" "$(frame_of zink)" "$zink_capture_fps"
+  echo
+fi
 
 sync_figures
 

@@ -56,7 +56,7 @@ if [ "${1:-}" = --in-root ]; then
 fi
 
 can_be_root package || exit 1
-bash scripts/setup.sh
+bash scripts/setup.sh test
 mapfile -t missing < <(missing_packages mmdebstrap dpkg-dev binutils)
 [ ${#missing[@]} -eq 0 ] || install_packages package "${missing[@]}"
 

@@ -1,20 +1,35 @@
 #!/usr/bin/env bash
-# Installs everything needed to build, run and test the demo on Debian 12 (or later).
+# Installs what the demo needs on Debian 12 (or later), in two sets:
+#   scripts/setup.sh        what building and running it need (scripts/run.sh)
+#   scripts/setup.sh test   that and what testing needs: the tests' tools, the page's browser
+#                           and compiler, the packages' and the fuzzers' (scripts/test.sh)
 # Idempotent: when every package is already present it only checks and returns.
 set -euo pipefail
 source "$(dirname "$0")/packages.sh"
 
+# Building; an X screen with Mesa's software OpenGL (llvmpipe, and zink over lavapipe, its
+# faster exact path) and a sound server, where there is no display; ffmpeg for the capture.
 packages=(
-  build-essential cmake ninja-build pkg-config git
-  libsfml-dev libglew-dev libcli11-dev libstb-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev googletest libgtest-dev
-  xvfb xauth x11-utils x11-apps mesa-utils libgl1-mesa-dri libx11-dev libxtst-dev
-  pulseaudio pulseaudio-utils libpulse0 libpulse-dev
-  lame sox libsox-fmt-mp3 ffmpeg imagemagick apitrace assimp-utils python3-pil
-  clang libclang-rt-dev
-  emscripten chromium nodejs zip
+  build-essential cmake ninja-build pkg-config
+  libsfml-dev libglew-dev libcli11-dev libstb-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev libx11-dev lame
+  xvfb xauth x11-utils libgl1-mesa-dri mesa-vulkan-drivers
+  pulseaudio pulseaudio-utils libpulse0
+  ffmpeg
 )
-# npm runs the page's tests' tools; a node of another origin may bring its own npm.
-command -v npm >/dev/null 2>&1 || packages+=(npm)
+case "${1:-run}" in
+  run) ;;
+  test)
+    packages+=(
+      git googletest libgtest-dev x11-apps mesa-utils libxtst-dev libpulse-dev glslang-tools
+      sox libsox-fmt-mp3 imagemagick apitrace assimp-utils python3-pil
+      clang libclang-rt-dev
+      emscripten chromium nodejs zip
+    )
+    # npm runs the page's tests' tools; a node of another origin may bring its own npm.
+    command -v npm >/dev/null 2>&1 || packages+=(npm)
+    ;;
+  *) echo "usage: scripts/setup.sh [run|test]" >&2; exit 2 ;;
+esac
 
 mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ ${#missing[@]} -gt 0 ]; then

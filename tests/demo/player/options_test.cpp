@@ -135,7 +135,7 @@ TEST(OptionsTest, TheUsageTextNamesEveryOption)
     const std::string usage = usageText();
     for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
                                "--overwrite", "--bench", "--frames", "--help", "--version", "Examples", "--loop",
-                               "--scale", "--no-vsync", "--screenshots", "F12", "Space", "Page Up", "softens"})
+                               "--scale", "--no-vsync", "--screenshots", "--gl-errors", "F12", "Space", "Page Up", "softens"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
