@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,12 @@ struct Case {
     const char* time;
 };
 
+// gtest names a failing case by this, not by the bytes of the pointer and the text.
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.driver->name << " at " << c.time << " s";
+}
+
 // zink is the one driver here that a package of its own brings: lavapipe, Mesa's Vulkan
 // software driver.
 bool lavapipeInstalled()
@@ -103,8 +110,9 @@ TEST_P(DriverStillTest, DrawsLlvmpipesPictureWithoutErrors)
     ASSERT_EQ(bench.status, 0) << bench.err;
     const std::string renderer = benchLine(bench.out, "GL renderer");
     EXPECT_EQ(renderer.rfind(driver.renderer, 0), 0u) << renderer;
-    if (&driver == &core)
+    if (&driver == &core) {
         EXPECT_NE(benchLine(bench.out, "GL version").find("Core Profile"), std::string::npos) << bench.out;
+    }
 
     const Scratch folder;
     const std::string size = std::to_string(driver.width) + "x" + std::to_string(driver.height);
