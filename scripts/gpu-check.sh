@@ -14,7 +14,8 @@
 # and routes the show's GLX context to the NVIDIA driver (__GLX_VENDOR_LIBRARY_NAME=nvidia). It
 # records the GL vendor, renderer and version; fails at once when the renderer is a software
 # one (except --here); then the stills at 10, 43.2, 52.8, 67.4 and 80 s against the references
-# (share of pixels off by more than 2/255, largest difference), --bench at 1920x1080 and
+# (share of pixels off by more than 2/255, largest difference; any error the driver reports
+# through its debug output fails a still), --bench at 1920x1080 and
 # 3840x2160, the live show's frame rate in a 1920x1080 window with --no-vsync for 10 s, and a
 # 10 s capture at 1920x1080 and 60 fps against the benchmark's frame rate. Everything goes to
 # $OUT when set, else build/gpu-check (--here: build/gpu-check-here): summary.txt, details.txt,
@@ -170,7 +171,7 @@ make_stills() {
   mkdir -p "$1"
   local t
   for t in "${times[@]}"; do
-    demo --still "$t" "$1/still-$t.png" --size "$2" >>"$work/logs/stills.log" 2>&1 ||
+    demo --still "$t" "$1/still-$t.png" --size "$2" --gl-errors >>"$work/logs/stills.log" 2>&1 ||
       { cat "$work/logs/stills.log" >&2; fail "--still $t failed"; }
   done
 }
