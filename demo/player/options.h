@@ -23,6 +23,9 @@ struct Options {
     double to = 0.0;     // set to the show's length unless given
     unsigned frames = 300;
     std::string outputFile; // still: the PNG; capture: the video or numbered image pattern
+    unsigned segment = 0;   // capture: only segment `segment` of `segments` of the frames
+    unsigned segments = 0;  // 0: all of them
+    std::string joinFrames; // capture: encode these numbered PNGs instead of drawing the frames
 };
 
 // The result of reading the command line: either options or one line naming the problem.

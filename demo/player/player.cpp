@@ -30,8 +30,8 @@ bool nothingToOverwrite(const Options& options)
 {
     if (options.overwrite || captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images)
         return true;
-    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
-    for (unsigned n = 0; n < frames; ++n) {
+    const FrameRange frames = captureFrames(options);
+    for (unsigned n = frames.first; n < frames.end; ++n) {
         const std::string name = frameFileName(options.outputFile, n);
         std::error_code error;
         if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
@@ -57,6 +57,8 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         }
         if (!canWriteFile(options.outputFile) || !nothingToOverwrite(options))
             return failed;
+        if (!options.joinFrames.empty())
+            return runJoin(options, ffmpeg, stop);
     }
     if (options.mode == Options::Mode::still && !canWriteFile(options.outputFile))
         return failed;
