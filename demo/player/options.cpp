@@ -96,7 +96,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.allow_windows_style_options(false);
 
     bool help = false, version = false, windowed = false, bench = false, overwrite = false, loop = false,
-         noVsync = false;
+         noVsync = false, dryRun = false;
     std::string size, start, fps, from, to, frames, capture, scale, screenshots, segment, join;
     std::vector<std::string> still;
     app.add_flag("-h,--help", help);
@@ -104,6 +104,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.add_flag("--windowed", windowed);
     app.add_flag("--bench", bench);
     app.add_flag("--overwrite", overwrite);
+    app.add_flag("--dry-run", dryRun);
     app.add_flag("--loop", loop);
     app.add_flag("--no-vsync", noVsync);
     app.add_option("--scale", scale);
@@ -155,8 +156,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--fps, --from and --to need --capture");
     if (overwrite && options.mode != Options::Mode::capture)
         return failure("--overwrite needs --capture");
-    if ((given("--segment") || given("--join")) && options.mode != Options::Mode::capture)
-        return failure("--segment and --join need --capture");
+    if ((given("--segment") || given("--join") || dryRun) && options.mode != Options::Mode::capture)
+        return failure("--segment, --join and --dry-run need --capture");
     if (given("--segment") && given("--join"))
         return failure("--segment draws frames and --join encodes them: give one of them");
     if (given("--frames") && options.mode != Options::Mode::bench)
@@ -167,6 +168,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--screenshots needs --windowed, whose F12 key writes the pictures");
     options.windowed = windowed;
     options.overwrite = overwrite;
+    options.dryRun = dryRun;
     options.loop = loop;
     options.vsync = !noVsync;
     if (given("--screenshots")) {
@@ -296,6 +298,8 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
   --join PATTERN        encode the numbered PNGs of PATTERN (the capture's frames from 0, such
                         as the segments') into the --capture file instead of drawing them:
                         the same file, byte for byte, as drawing them would give
+  --dry-run             check the capture's options and its output's folder, say which frames
+                        it would write, and end without drawing
   --overwrite           let a capture into numbered images replace files of the pattern that
                         are already there (without it, the capture refuses to start)
   --size WxH            picture size of --still, --capture and --bench (default 1920x1080); a

@@ -9,6 +9,7 @@ struct Options {
 
     Mode mode = Mode::show;
     bool windowed = false;
+    bool dryRun = false;    // capture: check the command line and the output, draw nothing
     bool overwrite = false; // capture: numbered images may replace files already there
     bool loop = false;      // live show: start again from 0 at the end
     bool vsync = true;      // live show: wait for the display's refresh before each frame

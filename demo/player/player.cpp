@@ -57,6 +57,12 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         }
         if (!canWriteFile(options.outputFile) || !nothingToOverwrite(options))
             return failed;
+        if (options.dryRun) {
+            const FrameRange frames = captureFrames(options);
+            std::printf("frames %u to %u of %u\n", frames.first, frames.end - 1,
+                        captureFrameCount(options.from, options.to, options.fps));
+            return 0;
+        }
         if (!options.joinFrames.empty())
             return runJoin(options, ffmpeg, stop);
     }
