@@ -40,7 +40,10 @@ done
 command -v parallel >/dev/null || { say "needs GNU parallel (apt-get install parallel)"; exit 1; }
 [ -x "$demo" ] || { say "no demo binary at $demo (build it, or give --demo)"; exit 1; }
 demo=$(cd "$(dirname "$demo")" && pwd)/$(basename "$demo")
-[ -z "$hosts" ] || [ -r "$hosts" ] || { say "cannot read the hosts file $hosts"; exit 1; }
+if [ -n "$hosts" ]; then
+  [ -r "$hosts" ] || { say "cannot read the hosts file $hosts"; exit 1; }
+  hosts=$(cd "$(dirname "$hosts")" && pwd)/$(basename "$hosts")
+fi
 if [ "$segments" = 0 ]; then
   if [ -n "$hosts" ]; then segments=$((4 * $(grep -cv '^[[:space:]]*\(#\|$\)' "$hosts"))); else segments=$(nproc); fi
 fi
@@ -49,6 +52,7 @@ fi
 # demo judges the options and the output, and says how many frames there are, before any work.
 check=$("$demo" --capture "$out" "${options[@]}" --dry-run 2>&1) || { say "${check#demo: }"; exit 2; }
 frames=${check##* of }
+[[ $frames =~ ^[0-9]+$ ]] || { say "$demo does not answer as demo does: $check"; exit 1; }
 if [ "$segments" -gt "$frames" ]; then
   say "$frames frames cannot make $segments segments"
   exit 2
@@ -57,11 +61,14 @@ fi
 # A host that cannot be reached, or lacks the demo, is named before anything is sent to it.
 remote=()
 if [ -n "$hosts" ]; then
-  if ! reply=$(parallel --nonall --tag --sshloginfile "$hosts" "'$demo' --version" 2>&1 </dev/null) ||
-     [ "$(grep -c 'demo ' <<<"$reply")" -lt "$(grep -cv '^[[:space:]]*\(#\|$\)' "$hosts")" ]; then
-    say "a host cannot run $demo: $(grep -v 'demo [0-9]' <<<"$reply" | tail -n 1)"
-    exit 1
-  fi
+  while read -r login; do
+    [[ -n $login && $login != \#* ]] || continue
+    reply=$(parallel --nonall --sshlogin "$login" "'$demo' --version" 2>&1 </dev/null) || true
+    if [[ $reply != "demo "* ]]; then
+      say "cannot run $demo on ${login##* }: $(tr -s '\r\n' '  ' <<<"$reply" | sed 's/ *$//')"
+      exit 1
+    fi
+  done <"$hosts"
   # Each job draws in a folder of its own on its host; the finished segment comes back.
   remote=(--sshloginfile "$hosts" --workdir ... --return 'seg-{}' --cleanup)
 fi
