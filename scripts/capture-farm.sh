@@ -6,23 +6,27 @@
 #
 # usage: scripts/capture-farm.sh OUT [--size WxH] [--fps N] [--from S] [--to S] [--overwrite]
 #                                [--segments N] [--hosts FILE] [--demo PATH]
+#                                [--only-segment K | --join-only]
 #
 # --hosts FILE   GNU parallel's --sshloginfile: one host a line ("8/user@host", ":" for this
 #                machine). Each needs bash and the same demo at the same path (--demo); a host
 #                without a DISPLAY draws under xvfb-run. The frames come back over ssh (rsync).
 # --segments N   how many pieces (default: 4 a host line, or this machine's CPUs)
 # --demo PATH    the demo binary (default: this checkout's build/bin/demo)
+# --only-segment K, --join-only
+#                the two steps alone, for a batch system that runs the segments itself (a Slurm
+#                job array: K from SLURM_ARRAY_TASK_ID); the work folder must then be shared
 #
 # The work lies in a hidden folder beside OUT; a run that failed leaves it, and the same command
 # goes on from there, redoing only the segments that are not whole. Success leaves only OUT.
 set -euo pipefail
 
 say() { echo "capture-farm: $*" >&2; }
-usage() { sed -n '7,8p' "$0" | sed 's/^# //' >&2; exit 2; }
+usage() { sed -n '7,9p' "$0" | sed 's/^# //' >&2; exit 2; }
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 demo=$root/build/bin/demo
-out="" hosts="" segments=0
+out="" hosts="" segments=0 only="" join_only=false
 options=()
 while [ $# -gt 0 ]; do
   case $1 in
@@ -31,7 +35,9 @@ while [ $# -gt 0 ]; do
     --segments) [ $# -ge 2 ] || usage; segments=$2; shift 2 ;;
     --hosts) [ $# -ge 2 ] || usage; hosts=$2; shift 2 ;;
     --demo) [ $# -ge 2 ] || usage; demo=$2; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --only-segment) [ $# -ge 2 ] || usage; only=$2; shift 2 ;;
+    --join-only) join_only=true; shift ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) say "unknown option $1"; usage ;;
     *) [ -z "$out" ] || usage; out=$1; shift ;;
   esac
@@ -57,10 +63,14 @@ if [ "$segments" -gt "$frames" ]; then
   say "$frames frames cannot make $segments segments"
   exit 2
 fi
+if [ -n "$only" ] && ! { [[ $only =~ ^[0-9]+$ ]] && [ "$only" -lt "$segments" ]; }; then
+  say "--only-segment must be a whole number from 0 to $((segments - 1)), not \"$only\""
+  exit 2
+fi
 
 # A host that cannot be reached, or lacks the demo, is named before anything is sent to it.
 remote=()
-if [ -n "$hosts" ]; then
+if [ -n "$hosts" ] && [ -z "$only" ] && ! $join_only; then
   while read -r login; do
     [[ -n $login && $login != \#* ]] || continue
     reply=$(parallel --nonall --sshlogin "$login" "'$demo' --version" 2>&1 </dev/null) || true
@@ -76,19 +86,21 @@ fi
 # One work folder per output, so that a second run of the same command goes on with it.
 name=$(basename "$out" | tr -c 'A-Za-z0-9._-' '_')
 work=$(cd "$(dirname "$out")" && pwd)/.capture-farm.$name
+# Work for other options is dropped; the stamp is written whole, so that segments starting
+# together on a batch system never take a half-written one for another's.
 stamp="$demo ${options[*]} --segments $segments"
-if [ -d "$work" ] && [ "$(cat "$work/stamp" 2>/dev/null)" != "$stamp" ]; then
+if [ -f "$work/stamp" ] && [ "$(cat "$work/stamp")" != "$stamp" ]; then
   rm -rf "$work"
 fi
 mkdir -p "$work/logs"
-echo "$stamp" >"$work/stamp"
+echo "$stamp" >"$work/stamp.$$" && mv "$work/stamp.$$" "$work/stamp"
 
 # One segment, run by GNU parallel here or on a host, in the job's folder: drawn under a
 # temporary name and renamed when whole, so a killed try is redone, never taken for finished.
 farm_segment() {
   local k=$1 n=$2 demo=$3
   shift 3
-  rm -rf "seg-$k.part"
+  rm -rf "seg-$k.part" "seg-$k"
   mkdir -p "seg-$k.part"
   local run=("$demo" --capture "seg-$k.part/%06d.png" "$@" --segment "$k/$n")
   if [ -z "${DISPLAY:-}" ]; then
@@ -124,7 +136,12 @@ progress() {
 }
 
 cd "$work"
+if [ -n "$only" ]; then
+  farm_segment "$only" "$segments" "$demo" "${options[@]}" > >(tee "logs/seg-$only.log" >&2)
+  exit
+fi
 set +e
+$join_only ||
 seq 0 $((segments - 1)) |
   parallel --retries 3 --joblog jobs.log --resume-failed --line-buffer --tagstring '{}' \
     --env farm_segment "${remote[@]}" farm_segment '{}' "$segments" "$demo" "${options[@]}" 2>&1 |
