@@ -137,6 +137,7 @@ progress() {
 
 cd "$work"
 if [ -n "$only" ]; then
+  if [ -d "seg-$only" ]; then say "segment $only of $segments is already whole"; exit 0; fi
   farm_segment "$only" "$segments" "$demo" "${options[@]}" > >(tee "logs/seg-$only.log" >&2)
   exit
 fi
