@@ -24,6 +24,7 @@ case "${1:-run}" in
       sox libsox-fmt-mp3 imagemagick apitrace assimp-utils python3-pil
       clang libclang-rt-dev
       emscripten chromium nodejs zip
+      parallel openssh-client openssh-server rsync
     )
     # npm runs the page's tests' tools; a node of another origin may bring its own npm.
     command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -85,13 +85,24 @@ std::string frameFileName(const std::string& pattern, unsigned n)
     return name;
 }
 
+FrameRange segmentFrames(unsigned frames, unsigned index, unsigned segments)
+{
+    const auto cut = [&](unsigned k) {
+        return static_cast<unsigned>(static_cast<unsigned long long>(frames) * k / segments);
+    };
+    return {cut(index), cut(index + 1)};
+}
+
 std::vector<std::string> encoderArguments(const EncoderJob& job)
 {
     const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
-    std::vector<std::string> arguments = {
-        job.ffmpeg, "-hide_banner", "-loglevel", "error", "-y",
-        "-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate", number(job.fps), "-i", "pipe:0",
-    };
+    std::vector<std::string> arguments = {job.ffmpeg, "-hide_banner", "-loglevel", "error", "-y"};
+    if (job.frames.empty())
+        arguments.insert(arguments.end(), {"-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate",
+                                           number(job.fps), "-i", "pipe:0"});
+    else
+        arguments.insert(arguments.end(), {"-f", "image2", "-framerate", number(job.fps), "-start_number", "0",
+                                           "-i", fileUrl(job.frames)});
     const bool sound = job.format.hasSound() && !job.soundtrack.empty();
     if (sound) {
         // Decoded from its start and trimmed by sample, so the cut is exact whatever the seek
@@ -100,8 +111,9 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
                                            "atrim=start=" + number(job.from) + ":end=" + number(job.to) +
                                                ",asetpts=PTS-STARTPTS"});
     }
-    // GL reads rows from the bottom up.
-    arguments.insert(arguments.end(), {"-vf", "vflip"});
+    // GL reads rows from the bottom up; the images were written the right way up.
+    if (job.frames.empty())
+        arguments.insert(arguments.end(), {"-vf", "vflip"});
     switch (job.format.kind) {
     case CaptureFormat::Kind::mp4:
     case CaptureFormat::Kind::mkv:
@@ -118,11 +130,15 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
             arguments.insert(arguments.end(), {"-c:a", "libopus", "-b:a", "160k"});
         break;
     case CaptureFormat::Kind::images:
-        arguments.insert(arguments.end(), {"-start_number", "0"});
+        arguments.insert(arguments.end(), {"-start_number", std::to_string(job.firstFrame)});
         break;
     case CaptureFormat::Kind::unsupported:
         break;
     }
+    // Without these the container carries the muxing date, a random id and ffmpeg's version.
+    arguments.insert(arguments.end(), {"-fflags", "+bitexact", "-flags:v", "+bitexact"});
+    if (sound)
+        arguments.insert(arguments.end(), {"-flags:a", "+bitexact"});
     if (sound)
         arguments.insert(arguments.end(), {"-t", number(job.to - job.from)});
     arguments.push_back(fileUrl(job.output));
@@ -207,74 +223,60 @@ std::string encoderFailure(const std::string& output, const std::string& partial
     return replaced(replaced(last, fileUrl(partial), target), partial, target);
 }
 
+FrameRange captureFrames(const Options& options)
+{
+    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
+    return options.segments > 0 ? segmentFrames(frames, options.segment, options.segments) : FrameRange{0, frames};
+}
+
 namespace {
 
 // Removes what a capture that did not finish left behind: the partial video, or the numbered
 // images of the frames this run handed to the encoder, and no others.
-void removeCaptureOutput(const Options& options, const std::string& partial, unsigned framesSent)
+void removeCaptureOutput(const Options& options, const std::string& partial, FrameRange sent)
 {
     if (captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images) {
         removeQuietly(partial);
         return;
     }
-    for (unsigned n = 0; n < framesSent; ++n)
+    for (unsigned n = sent.first; n < sent.end; ++n)
         removeQuietly(frameFileName(options.outputFile, n));
 }
 
-} // namespace
-
-int runCapture(OffscreenShow& show, const Options& options, const std::string& ffmpeg,
-               const Platform::StopRequests& stop)
+EncoderJob encoderJob(const Options& options, const std::string& ffmpeg, const std::string& partial)
 {
-    const CaptureFormat format = captureFormatOf(options.outputFile);
-    const bool images = format.kind == CaptureFormat::Kind::images;
-    const std::string partial = images ? options.outputFile : partialFileName(options.outputFile, Platform::processId());
-
     EncoderJob job;
     job.ffmpeg = ffmpeg;
-    job.format = format;
-    job.width = show.canvas.width;
-    job.height = show.canvas.height;
+    job.format = captureFormatOf(options.outputFile);
+    job.width = options.width;
+    job.height = options.height;
     job.fps = options.fps;
     job.from = options.from;
     job.to = options.to;
     job.output = partial;
-    if (format.hasSound()) {
+    job.firstFrame = captureFrames(options).first;
+    job.frames = options.joinFrames;
+    if (job.format.hasSound()) {
         job.soundtrack = findSoundtrack();
         if (job.soundtrack.empty())
             std::fprintf(stderr, "demo: warning: no %s in the working directory or in %s; the video has no sound\n",
                          soundtrackName, Platform::executableDirectory().c_str());
     }
+    return job;
+}
 
-    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
-    Platform::ChildProcess encoder;
-    if (!encoder.start(encoderArguments(job))) {
-        std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
-        return failed;
-    }
+std::string partialOf(const Options& options)
+{
+    return captureFormatOf(options.outputFile).kind == CaptureFormat::Kind::images
+               ? options.outputFile
+               : partialFileName(options.outputFile, Platform::processId());
+}
 
-    const FrameReader reader(show.canvas);
-    Progress progress(frames);
-    bool written = true;
-    unsigned sent = 0;
-    // Hands frame n's picture, read back one frame earlier, to the encoder.
-    const auto send = [&](unsigned n) {
-        const void* pixels = reader.map(static_cast<int>(n % 2));
-        written = pixels != nullptr && encoder.write(pixels, reader.bytes());
-        reader.unmap();
-        sent = n + 1;
-        progress.update(n + 1);
-    };
-    unsigned drawn = 0;
-    for (; drawn < frames && written && stop.received() == 0; ++drawn) {
-        show.draw(captureFrameTime(options.from, options.fps, drawn));
-        reader.read(static_cast<int>(drawn % 2));
-        if (drawn > 0)
-            send(drawn - 1);
-    }
-    if (written && stop.received() == 0 && drawn == frames)
-        send(frames - 1);
-
+// Waits for the encoder to finish the file and moves it into place; or, after a stop or a
+// failure, removes what it wrote (`sent`) and says why. The capture's exit status.
+int endCapture(Platform::ChildProcess& encoder, bool written, const Options& options, const std::string& partial,
+               FrameRange sent, const Platform::StopRequests& stop)
+{
     int status = -1;
     if (stop.received() == 0)
         status = encoder.finish(stop); // a stop while it finishes the file ends it too
@@ -294,9 +296,77 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
         std::fprintf(stderr, "\ndemo: ffmpeg failed%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
         return failed;
     }
-    if (!images && !moveIntoPlace(partial, options.outputFile))
+    if (partial != options.outputFile && !moveIntoPlace(partial, options.outputFile))
         return failed;
-    std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames,
-                 frames / progress.seconds(), options.outputFile.c_str());
+    return 0;
+}
+
+} // namespace
+
+int runCapture(OffscreenShow& show, const Options& options, const std::string& ffmpeg,
+               const Platform::StopRequests& stop)
+{
+    const std::string partial = partialOf(options);
+    const FrameRange frames = captureFrames(options);
+    Platform::ChildProcess encoder;
+    if (!encoder.start(encoderArguments(encoderJob(options, ffmpeg, partial)))) {
+        std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
+        return failed;
+    }
+
+    const FrameReader reader(show.canvas);
+    Progress progress(frames.count());
+    bool written = true;
+    FrameRange sent{frames.first, frames.first};
+    // Hands frame n's picture, read back one frame earlier, to the encoder.
+    const auto send = [&](unsigned n) {
+        const void* pixels = reader.map(static_cast<int>(n % 2));
+        written = pixels != nullptr && encoder.write(pixels, reader.bytes());
+        reader.unmap();
+        sent.end = n + 1;
+        progress.update(sent.count());
+    };
+    unsigned drawn = frames.first;
+    for (; drawn < frames.end && written && stop.received() == 0; ++drawn) {
+        show.draw(captureFrameTime(options.from, options.fps, drawn));
+        reader.read(static_cast<int>(drawn % 2));
+        if (drawn > frames.first)
+            send(drawn - 1);
+    }
+    if (written && stop.received() == 0 && drawn == frames.end)
+        send(frames.end - 1);
+
+    if (const int status = endCapture(encoder, written, options, partial, sent, stop))
+        return status;
+    std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames.count(),
+                 frames.count() / progress.seconds(), options.outputFile.c_str());
+    return 0;
+}
+
+int runJoin(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop)
+{
+    // ffmpeg would end the video quietly at the first frame missing.
+    const FrameRange frames = captureFrames(options);
+    for (unsigned n = frames.first; n < frames.end; ++n) {
+        const std::string name = frameFileName(options.joinFrames, n);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(name, error)) {
+            std::fprintf(stderr, "demo: %s is missing; --join needs frames 0 to %u of the capture\n", name.c_str(),
+                         frames.end - 1);
+            return failed;
+        }
+    }
+    const std::string partial = partialOf(options);
+    Platform::ChildProcess encoder;
+    if (!encoder.start(encoderArguments(encoderJob(options, ffmpeg, partial)))) {
+        std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
+        return failed;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    // The encoder reads the images itself: it may have written any of the output's frames.
+    if (const int status = endCapture(encoder, true, options, partial, frames, stop))
+        return status;
+    std::fprintf(stderr, "demo: joined %u frames in %.1f s into %s\n", frames.count(), secondsSince(start),
+                 options.outputFile.c_str());
     return 0;
 }

@@ -27,6 +27,17 @@ unsigned captureFrameCount(double from, double to, double fps);
 // The file of frame n of a numbered image pattern such as frames/%05d.png.
 std::string frameFileName(const std::string& pattern, unsigned n);
 
+// Frames first .. end - 1 of a capture, numbered by their place in the whole capture.
+struct FrameRange {
+    unsigned first = 0;
+    unsigned end = 0;
+    unsigned count() const { return end - first; }
+};
+
+// Segment `index` of `segments` of a capture of `frames` frames: cut on the frame grid, sizes
+// differing by at most one, so that the segments side by side are the whole capture.
+FrameRange segmentFrames(unsigned frames, unsigned index, unsigned segments);
+
 struct EncoderJob {
     std::string ffmpeg;     // full path of the program
     CaptureFormat format;
@@ -37,9 +48,13 @@ struct EncoderJob {
     double to = 0.0;
     std::string soundtrack; // empty: no sound
     std::string output;     // where ffmpeg writes (the temporary name for a video)
+    unsigned firstFrame = 0; // images: the number of the first file written
+    std::string frames;     // numbered PNGs from 0, top row first, to encode instead of raw frames
 };
 
-// Raw RGBA frames, bottom row first (as GL reads them), on standard input.
+// Raw RGBA frames, bottom row first (as GL reads them), on standard input; or job.frames. The
+// same frames either way give the same file, byte for byte: the encoders and muxers run
+// bit-exact, so no random id, date or version is written into it.
 std::vector<std::string> encoderArguments(const EncoderJob& job);
 
 // Why the encoder failed, from all it wrote: its last line, past the notes that only repeat an

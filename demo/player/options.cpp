@@ -42,6 +42,23 @@ bool parseSize(const std::string& text, unsigned& width, unsigned& height)
     return true;
 }
 
+// "K/N" with whole numbers 0 <= K < N.
+bool parseSegment(const std::string& text, unsigned& index, unsigned& count)
+{
+    unsigned long k = 0, n = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%lu/%lu%n", &k, &n, &used) != 2 || used != static_cast<int>(text.size()))
+        return false;
+    const size_t slash = text.find('/');
+    if (text[0] < '0' || text[0] > '9' || slash + 1 >= text.size() || text[slash + 1] < '0' || text[slash + 1] > '9')
+        return false;
+    if (n == 0 || n > 1000000 || k >= n)
+        return false;
+    index = static_cast<unsigned>(k);
+    count = static_cast<unsigned>(n);
+    return true;
+}
+
 // A decimal number, all of the text, finite.
 bool parseNumber(const std::string& text, double& value)
 {
@@ -79,14 +96,15 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.allow_windows_style_options(false);
 
     bool help = false, version = false, windowed = false, bench = false, overwrite = false, loop = false,
-         noVsync = false, glErrors = false;
-    std::string size, start, fps, from, to, frames, capture, scale, screenshots;
+         noVsync = false, glErrors = false, dryRun = false;
+    std::string size, start, fps, from, to, frames, capture, scale, screenshots, segment, join;
     std::vector<std::string> still;
     app.add_flag("-h,--help", help);
     app.add_flag("--version", version);
     app.add_flag("--windowed", windowed);
     app.add_flag("--bench", bench);
     app.add_flag("--overwrite", overwrite);
+    app.add_flag("--dry-run", dryRun);
     app.add_flag("--loop", loop);
     app.add_flag("--no-vsync", noVsync);
     app.add_flag("--gl-errors", glErrors);
@@ -100,6 +118,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.add_option("--from", from);
     app.add_option("--to", to);
     app.add_option("--frames", frames);
+    app.add_option("--segment", segment);
+    app.add_option("--join", join);
 
     // The library wants the program's name first and the arguments last-to-first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -137,6 +157,10 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--fps, --from and --to need --capture");
     if (overwrite && options.mode != Options::Mode::capture)
         return failure("--overwrite needs --capture");
+    if ((given("--segment") || given("--join") || dryRun) && options.mode != Options::Mode::capture)
+        return failure("--segment, --join and --dry-run need --capture");
+    if (given("--segment") && given("--join"))
+        return failure("--segment draws frames and --join encodes them: give one of them");
     if (given("--frames") && options.mode != Options::Mode::bench)
         return failure("--frames needs --bench");
     if ((loop || noVsync) && !live)
@@ -145,6 +169,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--screenshots needs --windowed, whose F12 key writes the pictures");
     options.windowed = windowed;
     options.overwrite = overwrite;
+    options.dryRun = dryRun;
     options.loop = loop;
     options.vsync = !noVsync;
     options.glErrors = glErrors;
@@ -205,6 +230,25 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         if (format.needsEvenSize() && (options.width % 2 != 0 || options.height % 2 != 0))
             return failure("a video needs an even width and height, not " + std::to_string(options.width) + "x" +
                            std::to_string(options.height));
+        if (given("--segment")) {
+            if (!parseSegment(segment, options.segment, options.segments))
+                return failure("--segment must be K/N with whole numbers 0 <= K < N, not \"" + segment + "\"");
+            // A segment's frames are joined later, so they are kept as they were drawn.
+            if (format.kind != CaptureFormat::Kind::images)
+                return failure("--segment writes a numbered image pattern such as frames/%05d.png, not \"" + capture +
+                               "\"");
+            const unsigned count = captureFrameCount(options.from, options.to, options.fps);
+            if (options.segments > count)
+                return failure("--segment " + segment + ": " + std::to_string(count) + " frames cannot make " +
+                               std::to_string(options.segments) + " segments");
+        }
+        if (given("--join")) {
+            if (captureFormatOf(join).kind != CaptureFormat::Kind::images)
+                return failure("--join takes a numbered image pattern such as frames/%05d.png, not \"" + join + "\"");
+            if (join == capture)
+                return failure("--join would write its frames over themselves: give the capture another pattern");
+            options.joinFrames = join;
+        }
     }
 
     if (given("--frames")) {
@@ -249,6 +293,15 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
                         numbered image pattern such as frames/%05d.png (no sound); needs ffmpeg
   --fps N               frames per second of a capture (0 < N <= 240; default 60)
   --from S, --to S      the part of the show to capture (default 0 to 86.4)
+  --segment K/N         draw only segment K of N (0 <= K < N) of the capture's frames into the
+                        numbered image pattern, each frame named by its place in the whole
+                        capture, so that the N segments side by side are its frames (for
+                        drawing a capture on many machines: see scripts/capture-farm.sh)
+  --join PATTERN        encode the numbered PNGs of PATTERN (the capture's frames from 0, such
+                        as the segments') into the --capture file instead of drawing them:
+                        the same file, byte for byte, as drawing them would give
+  --dry-run             check the capture's options and its output's folder, say which frames
+                        it would write, and end without drawing
   --overwrite           let a capture into numbered images replace files of the pattern that
                         are already there (without it, the capture refuses to start)
   --size WxH            picture size of --still, --capture and --bench (default 1920x1080); a

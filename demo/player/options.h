@@ -9,6 +9,7 @@ struct Options {
 
     Mode mode = Mode::show;
     bool windowed = false;
+    bool dryRun = false;    // capture: check the command line and the output, draw nothing
     bool overwrite = false; // capture: numbered images may replace files already there
     bool loop = false;      // live show: start again from 0 at the end
     bool vsync = true;      // live show: wait for the display's refresh before each frame
@@ -24,6 +25,9 @@ struct Options {
     double to = 0.0;     // set to the show's length unless given
     unsigned frames = 300;
     std::string outputFile; // still: the PNG; capture: the video or numbered image pattern
+    unsigned segment = 0;   // capture: only segment `segment` of `segments` of the frames
+    unsigned segments = 0;  // 0: all of them
+    std::string joinFrames; // capture: encode these numbered PNGs instead of drawing the frames
 };
 
 // The result of reading the command line: either options or one line naming the problem.

@@ -31,8 +31,8 @@ bool nothingToOverwrite(const Options& options)
 {
     if (options.overwrite || captureFormatOf(options.outputFile).kind != CaptureFormat::Kind::images)
         return true;
-    const unsigned frames = captureFrameCount(options.from, options.to, options.fps);
-    for (unsigned n = 0; n < frames; ++n) {
+    const FrameRange frames = captureFrames(options);
+    for (unsigned n = frames.first; n < frames.end; ++n) {
         const std::string name = frameFileName(options.outputFile, n);
         std::error_code error;
         if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
@@ -61,6 +61,14 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
         }
         if (!canWriteFile(options.outputFile) || !nothingToOverwrite(options))
             return failed;
+        if (options.dryRun) {
+            const FrameRange frames = captureFrames(options);
+            std::printf("frames %u to %u of %u\n", frames.first, frames.end - 1,
+                        captureFrameCount(options.from, options.to, options.fps));
+            return 0;
+        }
+        if (!options.joinFrames.empty())
+            return runJoin(options, ffmpeg, stop);
     }
     if (options.mode == Options::Mode::still && !canWriteFile(options.outputFile))
         return failed;

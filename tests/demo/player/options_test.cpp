@@ -119,6 +119,14 @@ TEST(OptionsTest, BadCommandLinesNameTheirProblem)
         {{"--frames", "3"}, "--bench"},
         {{"--bench", "--frames", "0"}, "--frames"},
         {{"--bench", "--frames", "2.5"}, "--frames"},
+        {{"--capture", "f/%03d.png", "--segment", "3/3"}, "--segment"},
+        {{"--capture", "f/%03d.png", "--segment", "-1/3"}, "--segment"},
+        {{"--capture", "f/%03d.png", "--segment", "1/"}, "--segment"},
+        {{"--capture", "f/%03d.png", "--to", "0.2", "--fps", "10", "--segment", "0/3"}, "2 frames"},
+        {{"--capture", "a.mp4", "--join", "f/%03d.png", "--segment", "0/2"}, "one of them"},
+        {{"--capture", "f/%03d.png", "--join", "f/%03d.png"}, "over themselves"},
+        {{"--capture", "a.mp4", "--join", "f/frames.png"}, "--join"},
+        {{"--still", "1", "a.png", "--dry-run"}, "--capture"},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = parse(c.arguments);
@@ -135,7 +143,8 @@ TEST(OptionsTest, TheUsageTextNamesEveryOption)
     const std::string usage = usageText();
     for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
                                "--overwrite", "--bench", "--frames", "--help", "--version", "Examples", "--loop",
-                               "--scale", "--no-vsync", "--screenshots", "--gl-errors", "F12", "Space", "Page Up", "softens"})
+                               "--scale", "--no-vsync", "--screenshots", "--gl-errors", "F12", "Space", "Page Up", "softens",
+                               "--segment", "--join", "--dry-run"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
@@ -146,6 +155,24 @@ TEST(OptionsTest, ACaptureRendersEveryFrameBeforeItsEnd)
     EXPECT_EQ(captureFrameCount(0.0, 86.4, 30.0), 2592u);
     EXPECT_EQ(captureFrameCount(0.0, 1.0, 7.5), 8u); // 0, 0.133, ... 0.933
     EXPECT_EQ(captureFrameCount(1.0, 1.01, 60.0), 1u);
+}
+
+// Segments side by side are the whole capture, whatever the counts.
+TEST(OptionsTest, SegmentsCoverTheFramesOnceEachInOrder)
+{
+    for (unsigned frames = 1; frames <= 40; ++frames)
+        for (unsigned segments = 1; segments <= frames; ++segments) {
+            unsigned next = 0;
+            for (unsigned k = 0; k < segments; ++k) {
+                const FrameRange range = segmentFrames(frames, k, segments);
+                ASSERT_EQ(range.first, next) << frames << " " << k << "/" << segments;
+                ASSERT_GE(range.count(), frames / segments);
+                ASSERT_LE(range.count(), frames / segments + 1);
+                next = range.end;
+            }
+            ASSERT_EQ(next, frames);
+        }
+    EXPECT_EQ(segmentFrames(5184, 23, 24).end, 5184u); // no overflow on a long show
 }
 
 TEST(OptionsTest, AVideoIsWrittenUnderAPartialNameAndCutToItsPart)
