@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -80,6 +82,68 @@ TEST(DemoRunTest, WithoutRandRTheShowCoversTheScreenAndOtherSizesAreRefusedInOne
         DemoProcess(demoBinary, {"DISPLAY=" + screen.display}, {demoBinary, "--size", "800x600"}).wait(60.0);
     EXPECT_EQ(refused.status, 2) << refused.err;
     EXPECT_EQ(refused.err, "demo: the display has no full-screen mode of 800x600; it offers 1024x768\n");
+}
+
+// The lines of a run's standard error, less the windowing library's note that this display
+// cannot set vertical sync (Xvfb's GLX cannot).
+std::vector<std::string> errorLines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);)
+        if (line != "Setting vertical sync not supported")
+            lines.push_back(line);
+    return lines;
+}
+
+// A window larger than this OpenGL draws would stay black and silent: it is refused in one
+// line, as --still refuses such a picture (Mesa's llvmpipe draws at most 16384 a side).
+TEST(DemoRunTest, AWindowLargerThanOpenGLDrawsIsRefusedInOneLine)
+{
+    XvfbServer screen(1024, 768);
+    ASSERT_FALSE(screen.display.empty());
+    const Exit exit =
+        DemoProcess(demoBinary, {"DISPLAY=" + screen.display}, {demoBinary, "--windowed", "--size", "16385x180"}).wait(60.0);
+    ASSERT_TRUE(exit.exited) << "the window stayed open";
+    EXPECT_EQ(exit.status, 1);
+    EXPECT_EQ(errorLines(exit.err),
+              std::vector<std::string>{"demo: a window of 16385x180 is larger than this OpenGL can render (at most 16384x16384)"})
+        << exit.err;
+}
+
+// The display's server ending under the show (killed at several moments, from start-up to the
+// running show, windowed and full screen) ends it with status 1 and one line, every time: a
+// supervisor tells it from a show that ran to its end.
+TEST(DemoRunTest, TheDisplayLostUnderTheShowEndsItWithStatus1AndOneLine)
+{
+    PrivateAudioServer server;
+    ASSERT_TRUE(server.ready) << "could not start pulseaudio";
+    const struct {
+        std::vector<std::string> arguments;
+        const char* window;
+        double after; // seconds after the window appeared
+    } cases[] = {
+        {{"--windowed", "--size", "320x180"}, "demo", 0.0},  {{"--windowed", "--size", "320x180"}, "demo", 0.3},
+        {{"--windowed", "--size", "320x180"}, "demo", 1.0},  {{"--start", "10"}, "OpenGL", 0.0},
+        {{"--start", "10"}, "OpenGL", 0.5},                 {{"--start", "10"}, "OpenGL", 1.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.window) + " killed " + std::to_string(c.after) + " s after it appeared");
+        auto screen = std::make_unique<XvfbServer>(640, 360);
+        ASSERT_FALSE(screen->display.empty());
+        std::vector<std::string> command = {demoBinary};
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        DemoProcess demo(demoBinary, {"DISPLAY=" + screen->display, "PULSE_SERVER=" + server.address}, command);
+        ASSERT_TRUE(waitForWindow(screen->display, c.window, 60.0));
+        std::this_thread::sleep_for(std::chrono::duration<double>(c.after));
+        screen.reset();
+        const Exit exit = demo.wait(30.0);
+        ASSERT_TRUE(exit.exited) << "the show went on without its display";
+        EXPECT_EQ(exit.status, 1) << exit.err;
+        const std::vector<std::string> lines = errorLines(exit.err);
+        ASSERT_EQ(lines.size(), 1u) << exit.err;
+        EXPECT_EQ(lines[0].rfind("demo: lost the connection to the display :", 0), 0u) << exit.err;
+    }
 }
 
 // Starts the demo on a screen of its own, lets it run a moment, acts on the screen as a user

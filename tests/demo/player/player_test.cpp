@@ -353,6 +353,40 @@ TEST(PlayerTest, AnImageCaptureReplacesNoFrameItDidNotWrite)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path / "h"), {}), 1);
 }
 
+// A pattern without a leading zero (%3d) is checked and cleaned under the names the encoder
+// writes ("000", not "  0"), and a % in a video's name is part of its name.
+TEST(PlayerTest, CaptureNamesAreTheFilesTheEncoderWrites)
+{
+    Scratch folder;
+    fs::create_directory(folder.path / "f");
+    fs::create_directory(folder.path / "g");
+    std::ofstream(folder / "f/000.png") << "precious";
+
+    // Without --overwrite the frame already there stops the capture, and stays.
+    const Exit refused =
+        runDemo({"--capture", folder / "f/%3d.png", "--size", "32x18", "--fps", "2", "--from", "10", "--to", "11"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("f/000.png is already there"), std::string::npos) << refused.err;
+    std::string kept;
+    std::getline(std::ifstream(folder / "f/000.png"), kept);
+    EXPECT_EQ(kept, "precious");
+
+    // Ctrl-C removes every frame this run wrote.
+    DemoProcess demo(demoBinary, {},
+                     {demoBinary, "--capture", folder / "g/%3d.png", "--size", "160x90", "--fps", "10", "--to", "30"});
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(folder / "g/005.png"); }, 60.0)) << "no frame 005.png was written";
+    demo.signal(SIGINT);
+    const Exit interrupted = demo.wait(30.0);
+    EXPECT_EQ(interrupted.status, 130) << interrupted.err;
+    EXPECT_TRUE(fs::is_empty(folder.path / "g")) << "frames were left behind";
+
+    // "50%.mp4" is a video of that name.
+    const Exit percent =
+        runDemo({"--capture", folder / "50%.mp4", "--size", "32x18", "--fps", "2", "--from", "10", "--to", "11"});
+    EXPECT_EQ(percent.status, 0) << percent.err;
+    EXPECT_GT(fs::file_size(folder.path / "50%.mp4"), 0u);
+}
+
 // The encoder's exit status decides, even where it cannot be learnt, and a stop while the
 // encoder finishes, or while a still is made, leaves nothing behind.
 TEST(PlayerTest, AnEncoderThatFailsOrIsStoppedAtTheEndWritesNothing)
