@@ -7,7 +7,7 @@ source "$(dirname "$0")/packages.sh"
 packages=(
   build-essential cmake ninja-build pkg-config git
   libsfml-dev libglew-dev libcli11-dev libstb-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev googletest libgtest-dev
-  xvfb xauth x11-utils x11-apps mesa-utils libgl1-mesa-dri libx11-dev libxtst-dev
+  xvfb xauth x11-utils x11-apps x11-xserver-utils mesa-utils libgl1-mesa-dri libx11-dev libxtst-dev libxss-dev systemd
   pulseaudio pulseaudio-utils libpulse0 libpulse-dev
   lame sox libsox-fmt-mp3 ffmpeg imagemagick apitrace assimp-utils python3-pil
   clang libclang-rt-dev
