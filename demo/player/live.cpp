@@ -211,6 +211,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         screen.emplace(display);
     sf::Vector2u fitted = windowSizeNow;
     int barsToClear = 0;
+    bool soundMissing = false;
     const auto fitScreen = [&](sf::Vector2u size) {
         if (size == fitted || size.x == 0 || size.y == 0)
             return;
@@ -275,6 +276,14 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         followTheMusic(&soundtrack, timeline, follower, freeClock, microseconds, now, frame, requests.pauseToggled,
                        requests.jumped);
         awake.update(!timeline.paused(), now);
+        // The Music opens its output again by itself; the show only says when it is lost and back.
+        if (soundtrack.outputMissing() != soundMissing) {
+            soundMissing = !soundMissing;
+            std::fputs(soundMissing ? "demo: no sound output (the sound server is gone or not there yet); the show "
+                                      "plays on in silence and tries again every second\n"
+                                    : "demo: the sound output is back\n",
+                       stderr);
+        }
         if (barsToClear > 0) {
             --barsToClear;
             glBindFramebuffer(GL_FRAMEBUFFER, 0);
