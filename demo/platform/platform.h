@@ -87,7 +87,8 @@ private:
 // switched, xrandr): on X11 the root window's own configure events, read without waiting.
 class ScreenWatch {
 public:
-    explicit ScreenWatch(const DisplayConnection& display);
+    // `window`: the size the full-screen window was made at, which the screen had then.
+    ScreenWatch(const DisplayConnection& display, DisplayConnection::Size window);
     ScreenWatch(const ScreenWatch&) = delete;
     ScreenWatch& operator=(const ScreenWatch&) = delete;
 
@@ -97,6 +98,7 @@ public:
 private:
     void* display = nullptr;
     DisplayConnection::Size last;
+    bool missed = false;
 };
 
 // Sets the title of a window the windowing library made, from the caller's fixed buffer and

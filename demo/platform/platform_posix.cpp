@@ -37,11 +37,24 @@ void recordSignal(int signal)
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previousActions[3];
 
+// Whichever connection (ours, the windowing library's, the GL driver's) first finds the X server
+// gone ends the program here: one line and status 1, for a supervisor to start it again. Xlib's
+// own handler says it in two lines, and nothing may return from here; exiting without the
+// destructors keeps every library from talking to the dead connection on the way out.
+int displayLost(Display* /*display*/)
+{
+    std::fflush(stdout);
+    static const char line[] = "demo: the display was lost (its X server ended or closed the connection)\n";
+    [[maybe_unused]] const ssize_t written = ::write(2, line, sizeof line - 1);
+    _exit(1);
+}
+
 } // namespace
 
 DisplayConnection::DisplayConnection()
-    : handle(XOpenDisplay(nullptr))
 {
+    XSetIOErrorHandler(displayLost);
+    handle = XOpenDisplay(nullptr);
 }
 
 DisplayConnection::~DisplayConnection()
@@ -265,7 +278,9 @@ DisplayKeptOn::DisplayKeptOn(const DisplayConnection& connection)
 {
     if (display == nullptr)
         return;
-    screenSaverLibrary = dlopen("libXss.so.1", RTLD_NOW | RTLD_LOCAL);
+    // Never unloaded: an X extension's library leaves hooks in the connection that Xlib calls when
+    // the connection closes, after this is gone.
+    screenSaverLibrary = dlopen("libXss.so.1", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (screenSaverLibrary != nullptr && !find(screenSaverLibrary, "XScreenSaverSuspend", suspendScreenSaver)) {
         dlclose(screenSaverLibrary);
         screenSaverLibrary = nullptr;
@@ -273,7 +288,7 @@ DisplayKeptOn::DisplayKeptOn(const DisplayConnection& connection)
     // DPMS only where the server has it: its calls on a server without it are errors.
     int opcode = 0, event = 0, error = 0;
     if (XQueryExtension(static_cast<Display*>(display), "DPMS", &opcode, &event, &error))
-        extensionLibrary = dlopen("libXext.so.6", RTLD_NOW | RTLD_LOCAL);
+        extensionLibrary = dlopen("libXext.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (extensionLibrary != nullptr &&
         (!find(extensionLibrary, "DPMSInfo", dpmsInfo) || !find(extensionLibrary, "DPMSEnable", dpmsEnable) ||
          !find(extensionLibrary, "DPMSDisable", dpmsDisable))) {
@@ -342,8 +357,9 @@ void DisplayKeptOn::hold(bool on)
     XFlush(connection);
 }
 
-ScreenWatch::ScreenWatch(const DisplayConnection& connection)
+ScreenWatch::ScreenWatch(const DisplayConnection& connection, DisplayConnection::Size window)
     : display(connection.handle)
+    , last(window)
 {
     auto* x = static_cast<Display*>(display);
     if (x == nullptr)
@@ -351,9 +367,13 @@ ScreenWatch::ScreenWatch(const DisplayConnection& connection)
     // The root window takes the screen's size, and says so to those who listen for its
     // structure. Our own connection carries no other events.
     XSelectInput(x, DefaultRootWindow(x), StructureNotifyMask);
-    XFlush(x);
-    last = {static_cast<unsigned>(DisplayWidth(x, DefaultScreen(x))),
-            static_cast<unsigned>(DisplayHeight(x, DefaultScreen(x)))};
+    // A change since the window was made has been missed: asked once, it counts as a change.
+    Window root = 0;
+    int px = 0, py = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    if (XGetGeometry(x, DefaultRootWindow(x), &root, &px, &py, &width, &height, &border, &depth) &&
+        (width != window.width || height != window.height))
+        last = {width, height}, missed = true;
 }
 
 bool ScreenWatch::changed(DisplayConnection::Size& size)
@@ -363,7 +383,8 @@ bool ScreenWatch::changed(DisplayConnection::Size& size)
         return false;
     // Reads what has arrived without waiting; several changes at once count as the last.
     XEvent event;
-    bool any = false;
+    bool any = missed;
+    missed = false;
     while (XCheckTypedWindowEvent(x, DefaultRootWindow(x), ConfigureNotify, &event)) {
         const DisplayConnection::Size now{static_cast<unsigned>(event.xconfigure.width),
                                           static_cast<unsigned>(event.xconfigure.height)};

@@ -74,8 +74,8 @@ void DisplayKeptOn::hold(bool on)
     SetThreadExecutionState(on ? ES_CONTINUOUS | ES_DISPLAY_REQUIRED : ES_CONTINUOUS);
 }
 
-ScreenWatch::ScreenWatch(const DisplayConnection& /*display*/)
-    : last{static_cast<unsigned>(GetSystemMetrics(SM_CXSCREEN)), static_cast<unsigned>(GetSystemMetrics(SM_CYSCREEN))}
+ScreenWatch::ScreenWatch(const DisplayConnection& /*display*/, DisplayConnection::Size window)
+    : last(window)
 {
 }
 

@@ -208,7 +208,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     Platform::DisplayKeptOn awake(display);
     std::optional<Platform::ScreenWatch> screen;
     if (!options.windowed)
-        screen.emplace(display);
+        screen.emplace(display, Platform::DisplayConnection::Size{windowSizeNow.x, windowSizeNow.y});
     sf::Vector2u fitted = windowSizeNow;
     int barsToClear = 0;
     bool soundMissing = false;
