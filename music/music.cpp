@@ -374,9 +374,10 @@ Music::~Music()
         block->wake.notify_one();
         // The keeper may be waiting on a server that stopped answering: wait for it only so long.
         if (!block->closed.wait_for(lock, closeTimeout, [block] { return block->deviceClosed; })) {
+            // Detached under the lock: once it sees `abandoned` the keeper frees the block.
             block->abandoned = true;
-            lock.unlock();
             block->keeper.detach();
+            lock.unlock();
             static_cast<void>(playback.release());
             return;
         }
