@@ -171,12 +171,13 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     // 5. to 11. Programs, parts, screen quads, the model, the projection and fixed GL state.
     ShowScene scene;
 
-    // 12. The soundtrack starts at once, from where the show starts.
+    // 12. The soundtrack, from where the show starts. It is heard from the first picture shown
+    // on, and kept on the picture from then (Music::follow).
     const std::string soundtrackPath = findSoundtrack();
     if (soundtrackPath.empty())
         std::fprintf(stderr, "demo: no %s in the working directory or in %s; the show plays in silence\n",
                      soundtrackName, Platform::executableDirectory().c_str());
-    Music soundtrack(soundtrackPath.c_str(), static_cast<float>(options.start));
+    Music soundtrack(soundtrackPath.c_str(), static_cast<float>(options.start), true);
 
     // 13. Off-screen targets, each followed by its texture. These, the window's rectangle and
     // the bindings are made again when the full screen changes size (see fitScreen below).
@@ -230,14 +231,12 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
-    // The clock's own float seconds: from the start and untouched by keys, without a soundtrack,
-    // the show's time is exactly the clock's reading, as it has always been. Restarted at each
-    // loop and key, it stays as fine after months.
+    // The clock's own float seconds: from the start and untouched by keys, the show's time is
+    // exactly the clock's reading, as it has always been, with a soundtrack or without.
+    // Restarted at each loop and key, it stays as fine after months.
     FreeClock freeClock;
     const auto seconds = [&clock, &freeClock] { return freeClock.read(clock.getElapsedTime().asMicroseconds()); };
     Timeline timeline(options.start, 0.0, options.loop);
-    // Where a soundtrack plays, the show's time follows what is heard of it.
-    SoundFollower follower;
 
     for (;;) {
         // A close request ends the show at once. So does a press of Escape, seen here as an
@@ -273,8 +272,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         Timeline::Frame frame = timeline.frame(now);
         if (frame.over)
             return 0;
-        followTheMusic(&soundtrack, timeline, follower, freeClock, microseconds, now, frame, requests.pauseToggled,
-                       requests.jumped);
+        renewAfterKeys(freeClock, microseconds, frame, requests.pauseToggled, requests.jumped);
         awake.update(!timeline.paused(), now);
         // The Music opens its output again by itself; the show only says when it is lost and back.
         if (soundtrack.outputMissing() != soundMissing) {
@@ -302,6 +300,8 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
             title->show(now, t, timeline.paused());
         }
         window.display();
+        // The music keeps to the picture now seen, never the picture to the music.
+        keepTheMusicOnThePicture(&soundtrack, timeline, t);
     }
 }
 

@@ -3,6 +3,7 @@
 // restarts or arrives late, the full screen following the screen's size, and a clear status when
 // the display goes away.
 #include "music/music_decoder.h"
+#include "support/click_track.h"
 #include "support/demo_process.h"
 
 #include <gtest/gtest.h>
@@ -46,13 +47,6 @@ bool waitFor(const std::function<bool()>& condition, double seconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
-}
-
-// The show time a live window's title gives ("demo — 12.34 s"), or -1.
-double titleTime(const std::string& title)
-{
-    const size_t space = title.find(' ', title.find("demo") + 5);
-    return space == std::string::npos ? -1.0 : std::strtod(title.c_str() + space + 1, nullptr);
 }
 
 // The X screen saver's state as the server keeps it (ScreenSaverOn while it shows).
@@ -132,20 +126,20 @@ TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
 
 // A track of clicks (8 ms each) every quarter second, whose pitch tells the second it lies in
 // (modulo 8): 1000 Hz in seconds 0, 8, 16 ..., 1500 Hz in seconds 1, 9 ..., up to 4500 Hz.
-constexpr double clickInterval = 0.25;
+constexpr double pitchedClickInterval = 0.25;
 constexpr int clickLength = 353;
 double clickPitch(int second)
 {
     return 1000.0 + 500.0 * (second % 8);
 }
 
-std::string makeClickTrack(const std::string& mp3, double seconds)
+std::string makePitchedClickTrack(const std::string& mp3, double seconds)
 {
     const std::string wav = mp3 + ".wav";
     const int frames = static_cast<int>(seconds * rate);
     std::vector<short> pcm(static_cast<size_t>(frames) * 2, 0);
     for (int i = 0; i < frames; ++i) {
-        const int into = i % static_cast<int>(clickInterval * rate);
+        const int into = i % static_cast<int>(pitchedClickInterval * rate);
         const double pitch = clickPitch(static_cast<int>(i / rate));
         if (into < clickLength)
             pcm[2 * i] = pcm[2 * i + 1] = static_cast<short>(20000.0 * std::sin(2.0 * M_PI * pitch * into / rate));
@@ -163,7 +157,7 @@ std::string makeClickTrack(const std::string& mp3, double seconds)
 
 // Where each click lies in the track as the player's own decoder delivers it (after the
 // encoder's delay): the first loud sample of each, in seconds; click i is in second i / 4.
-std::vector<double> clickPositions(const std::string& mp3)
+std::vector<double> pitchedClickPositions(const std::string& mp3)
 {
     std::vector<double> clicks;
     ma_decoder decoder;
@@ -216,9 +210,9 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
     Scratch scratch;
     // The binary beside a click track of its own, which it finds as its soundtrack.
     fs::copy_file(demoBinary, scratch / "demo");
-    const std::string mp3 = makeClickTrack(scratch / "valdrim.mp3", 86.4);
+    const std::string mp3 = makePitchedClickTrack(scratch / "valdrim.mp3", 86.4);
     ASSERT_FALSE(mp3.empty());
-    const std::vector<double> clicks = clickPositions(mp3);
+    const std::vector<double> clicks = pitchedClickPositions(mp3);
     ASSERT_GT(clicks.size(), 300u);
     XvfbServer screen(640, 360);
     ASSERT_FALSE(screen.display.empty());
@@ -230,7 +224,8 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
         DemoProcess demo(scratch / "demo", {"DISPLAY=" + screen.display, "PULSE_SERVER=" + server.address},
                          {scratch / "demo", "--windowed", "--size", "320x180", "--start", "20"});
         ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
-        const auto showTime = [&] { return titleTime(windowTitle(screen.display, "demo")); };
+        TitleReader titleReader(screen.display, "demo");
+        const auto showTime = [&] { return titleShowTime(titleReader.read()); };
         ASSERT_TRUE(waitFor([&] { return showTime() > 21.0; }, 60.0));
         if (restarted) {
             // Killed under the show, and back on the same socket 4 s later.
@@ -277,10 +272,19 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
         for (const Sample& title : titles)
             if (title.value > 0.0)
                 showLead = std::max(showLead, title.value - title.wall);
-        // Sample n of the recording was at the sink no later than the first moment it was seen.
-        double firstSample = 1e300;
-        for (const Sample& poll : recorded)
-            firstSample = std::min(firstSample, poll.wall - poll.value / 4.0 / rate);
+        // Sample n of the recording was at the sink no later than the first poll that saw it,
+        // so the earliest bound among the polls from there on places it: a stretch where the
+        // waking sink recorded nothing then moves only what comes after it.
+        std::vector<double> base(recorded.size());
+        double earliest = 1e300;
+        for (size_t k = recorded.size(); k-- > 0;)
+            base[k] = earliest = std::min(earliest, recorded[k].wall - recorded[k].value / 4.0 / rate);
+        const auto placed = [&](size_t n) {
+            size_t k = 0;
+            while (k + 1 < recorded.size() && recorded[k].value / 4.0 <= double(n))
+                ++k;
+            return base[k] + double(n) / rate;
+        };
         std::vector<short> pcm(static_cast<size_t>(fileBytes(raw) / 2));
         std::ifstream(raw, std::ios::binary).read(reinterpret_cast<char*>(pcm.data()), static_cast<long>(pcm.size() * 2));
         std::vector<short> mono(pcm.size() / 2);
@@ -295,7 +299,7 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
             if (std::abs(mono[n]) < 8000 || (last != 0 && n - last < 4410))
                 continue;
             last = n;
-            const double wall = firstSample + double(n) / rate;
+            const double wall = placed(n);
             if (firstHeard < 0.0)
                 firstHeard = wall - back;
             int second = 0;
@@ -307,20 +311,22 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
             for (size_t i = 0; i < clicks.size(); ++i)
                 if (static_cast<int>(i / 4) % 8 == second && std::fabs(clicks[i] - t) < std::fabs(nearest - t))
                     nearest = clicks[i];
-            // Judged from half a second after it is heard again, as after any stall.
+            // Heard less seen, judged from half a second after the sound is heard again, as after
+            // any stall.
             if (wall - back >= firstHeard + 0.5)
-                offsets.push_back(t - nearest);
+                offsets.push_back(nearest - t);
         }
         ASSERT_GE(firstHeard, 0.0) << "nothing heard within 5 s of the server's return";
         EXPECT_LT(firstHeard, 3.0);
         ASSERT_GE(offsets.size(), 4u);
         std::sort(offsets.begin(), offsets.end());
         const double median = offsets[offsets.size() / 2];
-        std::printf("%s: first heard %.2f s after the server's return; %zu clicks, median %+.0f ms (%+.0f to %+.0f)\n",
+        std::printf("%s: first heard %.2f s after the server's return; %zu clicks, heard less seen: median %+.0f ms "
+                    "(%+.0f to %+.0f)\n",
                     restarted ? "restarted" : "late", firstHeard, offsets.size(), median * 1000.0,
                     offsets.front() * 1000.0, offsets.back() * 1000.0);
-        // The picture's time as the titles bound it lies a frame or so after the truth.
-        EXPECT_NEAR(median, 0.0, 0.1) << "the sound came back off the picture";
+        EXPECT_GE(median, -TestSupport::mostSoundLag) << "the sound came back behind the picture";
+        EXPECT_LE(median, TestSupport::mostSoundLead) << "the sound came back ahead of the picture";
     }
 }
 
@@ -405,7 +411,7 @@ TEST(UnattendedTest, LosingTheDisplayEndsWithStatusOneEveryTime)
             // Frames drawn: a time in the title, or a picture on the screen.
             Scratch scratch;
             ASSERT_TRUE(waitFor([&] {
-                return windowed ? titleTime(windowTitle(screen.display, "demo")) > 0.0
+                return windowed ? titleShowTime(windowTitle(screen.display, "demo")) > 0.0
                                 : drawnArea(screenshot(screen.display, scratch / "shot.png")).top >= 0;
             }, 60.0));
         }
@@ -413,8 +419,11 @@ TEST(UnattendedTest, LosingTheDisplayEndsWithStatusOneEveryTime)
         const Exit exit = demo.wait(30.0);
         ASSERT_TRUE(exit.exited);
         EXPECT_EQ(exit.status, 1) << exit.err;
-        EXPECT_NE(exit.err.find("demo: the display was lost"), std::string::npos) << exit.err;
+        // The show's own line, not Xlib's (one per connection that met the loss).
+        const size_t line = exit.err.find("demo: ");
+        EXPECT_TRUE(line != std::string::npos && exit.err.find("display", line) != std::string::npos) << exit.err;
         EXPECT_EQ(exit.err.find("X connection"), std::string::npos) << exit.err;
+        EXPECT_EQ(exit.err.find("XIO"), std::string::npos) << exit.err;
     }
 }
 
