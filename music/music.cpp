@@ -19,7 +19,10 @@ struct Music::Playback {
     ma_decoder decoder;
     ma_device device;
     bool decoderOpen = false;
-    bool deviceOpen = false;
+    // Written by the keeper only (and by the constructor before it starts); read by any thread.
+    std::atomic<bool> deviceOpen{false};
+    // True while no output plays: none could be opened, or the one open stopped taking samples.
+    std::atomic<bool> outputMissing{false};
 
     // Requests from the show's thread, acted on by the audio thread at its next callback, so
     // that neither ever waits for the other: pausing, and a frame to seek to (noSeek when none).
@@ -75,7 +78,7 @@ struct Music::Playback {
     std::atomic<std::int64_t> published[6] = {};
     std::atomic<int> publishedFlags{0};
     // Output frames between the callback and the ear.
-    std::int64_t latencyFrames = 0;
+    std::atomic<std::int64_t> latencyFrames{0};
 
     // Hand-over between the destructor and the thread that closes the device: the destructor
     // releases the decoder and the block when the device closed in time, the closing thread
@@ -84,6 +87,14 @@ struct Music::Playback {
     std::condition_variable closed;
     bool deviceClosed = false;
     bool abandoned = false;
+
+    // The keeper: a thread that watches the output and opens it again when it is lost or was
+    // never there, and at the end closes it (see keep()). Told to end through `stopping`.
+    std::thread keeper;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::int64_t openedAtFrame = 0; // the keeper's: output frames when the device last opened
+    bool runningUnheard = false;    // the keeper's: the track already ran on since the loss
 };
 
 namespace {
@@ -290,6 +301,116 @@ bool closeWithin(Music::Playback* block, std::chrono::milliseconds timeout)
     return true;
 }
 
+// Opens and starts the device on the decoder where it stands; false when no output opens.
+// Only while no other device reads the decoder: in the constructor and on the keeper.
+bool openDevice(Music::Playback& playback)
+{
+    ma_device_config config = ma_device_config_init(ma_device_type_playback);
+    config.playback.format = ma_format_f32;
+    config.playback.channels = musicChannels;
+    config.sampleRate = musicSampleRate;
+    config.dataCallback = data_callback;
+    config.pUserData = &playback;
+    // The library's own default for PulseAudio, named so that the latency below is known.
+    config.periodSizeInMilliseconds = 25;
+    if (ma_device_init(nullptr, &config, &playback.device) != MA_SUCCESS)
+        return false;
+    // A PulseAudio stream asked for an overall latency (ADJUST_LATENCY) keeps that much between
+    // the callback and the ear, the sink's own buffer included; the buffer the server grants
+    // the stream is only its part. Other backends hold their periods.
+    const ma_device& device = playback.device;
+    playback.latencyFrames = device.pContext->backend == ma_backend_pulseaudio
+                                 ? std::int64_t(config.periodSizeInMilliseconds) * musicSampleRate / 1000
+                                 : std::int64_t(device.playback.internalPeriodSizeInFrames) * device.playback.internalPeriods;
+    // Held at the start until the first frames reach the ear.
+    beginStretch(playback);
+    playback.played.stampNs = steadyNanoseconds();
+    publish(playback);
+    playback.openedAtFrame = playback.played.outputFrames;
+    playback.runningUnheard = false;
+    playback.deviceOpen = true;
+    ma_device_start(&playback.device);
+    return true;
+}
+
+// How often the keeper looks at the output, and how long an output may take no samples before
+// it counts as lost (a server killed or frozen, a sink gone): long beside a callback's 25 ms,
+// short beside a show.
+constexpr std::chrono::milliseconds keeperInterval(1000);
+constexpr std::int64_t lostNs = 1'500'000'000;
+
+// The keeper's view of an open device: lost when its callback has stopped coming.
+bool deviceLost(Music::Playback& playback)
+{
+    if (ma_device_get_state(&playback.device) != ma_device_state_started)
+        return true;
+    return steadyNanoseconds() - playback.published[4].load(std::memory_order_relaxed) > lostNs;
+}
+
+// Before a device opens again: the track has run on, unheard, since the old one last took
+// samples, so that the music comes back where the show is by now. Not while paused, after a
+// failed seek or the track's end, or when a seek waits for the new device.
+void runOnUnheard(Music::Playback& playback)
+{
+    Music::Playback::Played& p = playback.played;
+    const std::int64_t nowNs = steadyNanoseconds();
+    std::int64_t unheard = (nowNs - p.stampNs) * std::int64_t(musicSampleRate) / 1'000'000'000;
+    // The first time after an output was lost, what it still held had been heard.
+    if (!playback.runningUnheard)
+        unheard -= playback.latencyFrames;
+    playback.runningUnheard = true;
+    p.stampNs = nowNs;
+    if (playback.paused.load(std::memory_order_relaxed) || !playback.positioned || p.trackEnded ||
+        playback.seekFrame.load(std::memory_order_relaxed) != Music::Playback::noSeek)
+        return;
+    ma_uint64 cursor = 0;
+    if (ma_decoder_get_cursor_in_pcm_frames(&playback.decoder, &cursor) != MA_SUCCESS)
+        return;
+    if (unheard > 0)
+        seekDecoder(playback, std::int64_t(cursor) + unheard);
+}
+
+// The keeper's thread: once a second, a lost output is closed and a missing one opened again,
+// so the sound comes back by itself after the server restarts or arrives late. It alone opens
+// and closes the device once the constructor is done, and never holds the show's thread up.
+// Told to stop, it closes the device and hands over as closeAndHandOver does.
+void keep(Music::Playback* block)
+{
+    std::unique_lock<std::mutex> lock(block->closing);
+    while (!block->stopping) {
+        block->wake.wait_for(lock, keeperInterval, [block] { return block->stopping; });
+        if (block->stopping)
+            break;
+        lock.unlock();
+        if (block->deviceOpen && deviceLost(*block)) {
+            block->outputMissing = true;
+            closeDevice(block->device);
+            block->deviceOpen = false;
+        }
+        if (!block->deviceOpen) {
+            runOnUnheard(*block);
+            openDevice(*block);
+        } else if (block->outputMissing && !deviceLost(*block) &&
+                   block->published[0].load(std::memory_order_relaxed) > block->openedAtFrame) {
+            // Back only once the new output has taken samples.
+            block->outputMissing = false;
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    if (block->deviceOpen)
+        closeDevice(block->device);
+    lock.lock();
+    block->deviceClosed = true;
+    if (block->abandoned) {
+        lock.unlock();
+        ma_decoder_uninit(&block->decoder);
+        delete block;
+        return;
+    }
+    block->closed.notify_one();
+}
+
 } // namespace
 
 Music::Music()
@@ -316,35 +437,36 @@ Music::Music(const char* path, float startSeconds, bool waitForPicture)
     if (const ma_uint64 frame = startFrame(startSeconds); frame > 0)
         seekDecoder(*playback, std::int64_t(std::min<ma_uint64>(frame, Playback::frameMask)));
 
-    ma_device_config config = ma_device_config_init(ma_device_type_playback);
-    config.playback.format = ma_format_f32;
-    config.playback.channels = musicChannels;
-    config.sampleRate = musicSampleRate;
-    config.dataCallback = data_callback;
-    config.pUserData = playback.get();
-    // The library's own default for PulseAudio, named so that the latency below is known.
-    config.periodSizeInMilliseconds = 25;
-    if (ma_device_init(nullptr, &config, &playback->device) != MA_SUCCESS)
-        return;
-    playback->deviceOpen = true;
-    // A PulseAudio stream asked for an overall latency (ADJUST_LATENCY) keeps that much between
-    // the callback and the ear, the sink's own buffer included; the buffer the server grants
-    // the stream is only its part. Other backends hold their periods.
-    const ma_device& device = playback->device;
-    playback->latencyFrames = device.pContext->backend == ma_backend_pulseaudio
-                                  ? std::int64_t(config.periodSizeInMilliseconds) * musicSampleRate / 1000
-                                  : std::int64_t(device.playback.internalPeriodSizeInFrames) * device.playback.internalPeriods;
-    // Held at the start until the first frames reach the ear.
-    beginStretch(*playback);
+    // Where no output opens yet, the track runs on unheard from here (see runOnUnheard).
     playback->played.stampNs = steadyNanoseconds();
-    publish(*playback);
-    ma_device_start(&playback->device);
+    playback->runningUnheard = true;
+    playback->outputMissing = !openDevice(*playback);
+    try {
+        playback->keeper = std::thread(keep, playback.get());
+    } catch (const std::system_error&) {
+        // No thread to be had: the output opened now is the only one.
+    }
 }
 
 Music::~Music()
 {
     Playback* block = playback.get();
-    if (block->deviceOpen && !closeWithin(block, closeTimeout)) {
+    if (block->keeper.joinable()) {
+        std::unique_lock<std::mutex> lock(block->closing);
+        block->stopping = true;
+        block->wake.notify_one();
+        // The keeper may be waiting on a server that stopped answering: wait for it only so long.
+        if (!block->closed.wait_for(lock, closeTimeout, [block] { return block->deviceClosed; })) {
+            // Detached under the lock: once it sees `abandoned` the keeper frees the block.
+            block->abandoned = true;
+            block->keeper.detach();
+            lock.unlock();
+            static_cast<void>(playback.release());
+            return;
+        }
+        lock.unlock();
+        block->keeper.join();
+    } else if (block->deviceOpen && !closeWithin(block, closeTimeout)) {
         // The closing thread owns the block now.
         static_cast<void>(playback.release());
         return;
@@ -356,7 +478,12 @@ Music::~Music()
 
 bool Music::isPlaying() const
 {
-    return playback->deviceOpen && ma_device_is_started(&playback->device);
+    return playback->deviceOpen && !playback->outputMissing;
+}
+
+bool Music::outputMissing() const
+{
+    return playback->decoderOpen && playback->outputMissing;
 }
 
 void Music::pause()

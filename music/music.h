@@ -20,14 +20,19 @@ public:
     // that the music starts with the first picture shown rather than before it.
     Music(const char* path, float startSeconds, bool waitForPicture = false);
     // Returns within a bounded time even when the audio server has gone away or stopped
-    // answering; see music.cpp.
+    // answering, or an output is being opened again; see music.cpp.
     ~Music();
 
     Music(const Music&) = delete;
     Music& operator=(const Music&) = delete;
 
-    // True while a device was opened and started for a decodable file.
+    // True while a device was opened and started for a decodable file and takes its samples.
     bool isPlaying() const;
+    // True while a decodable file has no output to play on: none could be opened, or the one
+    // open stopped taking samples (its sound server went away or froze). Meanwhile the track
+    // runs on unheard, and a thread of the Music's own tries to open the default output again
+    // every second; false again once the new one takes samples. Any thread may ask.
+    bool outputMissing() const;
 
     // Pausing plays silence and holds the track where it is; resuming goes on from there. A seek
     // goes to `seconds` into the track (past the end: silence until the next seek). Each returns

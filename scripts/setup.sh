@@ -20,7 +20,7 @@ case "${1:-run}" in
   run) ;;
   test)
     packages+=(
-      git googletest libgtest-dev x11-apps mesa-utils libxtst-dev libpulse-dev glslang-tools
+      git googletest libgtest-dev x11-apps x11-xserver-utils mesa-utils libxtst-dev libxss-dev libpulse-dev glslang-tools systemd
       sox libsox-fmt-mp3 imagemagick apitrace assimp-utils python3-pil
       clang libclang-rt-dev
       emscripten chromium nodejs zip

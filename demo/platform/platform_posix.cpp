@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -70,10 +71,11 @@ int endOnDisplayLoss(Display* display)
 } // namespace
 
 DisplayConnection::DisplayConnection()
-    : handle(XOpenDisplay(nullptr))
 {
-    // For every connection of the process, the windowing library's and GL's included.
+    // For every connection of the process, the windowing library's and GL's included, and set
+    // before ours opens.
     XSetIOErrorHandler(endOnDisplayLoss);
+    handle = XOpenDisplay(nullptr);
 }
 
 DisplayConnection::~DisplayConnection()
@@ -142,6 +144,277 @@ void WindowTitle::set(const char* utf8, const char* ascii) const
                     reinterpret_cast<const unsigned char*>(utf8), static_cast<int>(std::strlen(utf8)));
     XStoreName(connection, window, ascii);
     XFlush(connection);
+}
+
+namespace {
+
+// The few D-Bus entry points the inhibit needs, declared here as the library exports them: the
+// library is opened at run time, so neither its headers nor its presence are needed to build or
+// run. Connections and messages stay opaque.
+struct BusCalls {
+    void* (*busGetPrivate)(int type, void* error);
+    void (*setExitOnDisconnect)(void* connection, unsigned exit);
+    void* (*newMethodCall)(const char* destination, const char* path, const char* interface, const char* method);
+    unsigned (*appendArgs)(void* message, int firstType, ...);
+    unsigned (*sendWithReply)(void* connection, void* message, void** pending, int timeoutMs);
+    unsigned (*send)(void* connection, void* message, unsigned* serial);
+    void (*flush)(void* connection);
+    unsigned (*readWrite)(void* connection, int timeoutMs);
+    void (*messageUnref)(void* message);
+    unsigned (*pendingCompleted)(void* pending);
+    void* (*pendingStealReply)(void* pending);
+    void (*pendingUnref)(void* pending);
+    unsigned (*getArgs)(void* message, void* error, int firstType, ...);
+    void (*close)(void* connection);
+    void (*connectionUnref)(void* connection);
+};
+
+constexpr int busSession = 0;
+constexpr int typeInvalid = 0;
+constexpr int typeString = 's';
+constexpr int typeUint32 = 'u';
+
+template <typename Function>
+bool find(void* library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+} // namespace
+
+// The desktop's screen-saver interface on the session bus: Inhibit while the show plays, its
+// cookie handed back on a pause or at the end. The bus answers on its own time, so a call is
+// only sent, and its answer picked up at a later tick.
+struct DisplayKeptOn::Bus {
+    void* library = nullptr;
+    BusCalls calls{};
+    void* connection = nullptr;
+    void* pending = nullptr; // an Inhibit not yet answered
+    bool inhibited = false;
+    unsigned cookie = 0;
+
+    Bus()
+    {
+        // Only a session that names its bus: libdbus would otherwise try to launch one.
+        if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr)
+            return;
+        library = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr)
+            return;
+        BusCalls& c = calls;
+        if (!find(library, "dbus_bus_get_private", c.busGetPrivate) ||
+            !find(library, "dbus_connection_set_exit_on_disconnect", c.setExitOnDisconnect) ||
+            !find(library, "dbus_message_new_method_call", c.newMethodCall) ||
+            !find(library, "dbus_message_append_args", c.appendArgs) ||
+            !find(library, "dbus_connection_send_with_reply", c.sendWithReply) ||
+            !find(library, "dbus_connection_send", c.send) || !find(library, "dbus_connection_flush", c.flush) ||
+            !find(library, "dbus_connection_read_write", c.readWrite) ||
+            !find(library, "dbus_message_unref", c.messageUnref) ||
+            !find(library, "dbus_pending_call_get_completed", c.pendingCompleted) ||
+            !find(library, "dbus_pending_call_steal_reply", c.pendingStealReply) ||
+            !find(library, "dbus_pending_call_unref", c.pendingUnref) ||
+            !find(library, "dbus_message_get_args", c.getArgs) ||
+            !find(library, "dbus_connection_close", c.close) ||
+            !find(library, "dbus_connection_unref", c.connectionUnref))
+            return;
+        connection = c.busGetPrivate(busSession, nullptr);
+        // A bus that goes away must not end the show (libdbus would exit the process).
+        if (connection != nullptr)
+            c.setExitOnDisconnect(connection, 0);
+    }
+
+    ~Bus()
+    {
+        if (connection != nullptr) {
+            release();
+            if (pending != nullptr)
+                calls.pendingUnref(pending);
+            // The desktop also forgets the inhibit of a client that left the bus.
+            calls.close(connection);
+            calls.connectionUnref(connection);
+        }
+        if (library != nullptr)
+            dlclose(library);
+    }
+
+    void* call(const char* method)
+    {
+        return calls.newMethodCall("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                                   "org.freedesktop.ScreenSaver", method);
+    }
+
+    void inhibit()
+    {
+        if (connection == nullptr || pending != nullptr || inhibited)
+            return;
+        void* message = call("Inhibit");
+        if (message == nullptr)
+            return;
+        const char* application = "demo";
+        const char* reason = "playing the show";
+        if (calls.appendArgs(message, typeString, &application, typeString, &reason, typeInvalid) != 0)
+            calls.sendWithReply(connection, message, &pending, 5000);
+        calls.messageUnref(message);
+        calls.flush(connection);
+    }
+
+    void release()
+    {
+        if (connection == nullptr || !inhibited)
+            return;
+        inhibited = false;
+        void* message = call("UnInhibit");
+        if (message == nullptr)
+            return;
+        if (calls.appendArgs(message, typeUint32, &cookie, typeInvalid) != 0)
+            calls.send(connection, message, nullptr);
+        calls.messageUnref(message);
+        calls.flush(connection);
+    }
+
+    // Picks up an answer to Inhibit, if one came; a show paused meanwhile hands it straight back.
+    void poll(bool playing)
+    {
+        if (connection == nullptr || pending == nullptr)
+            return;
+        calls.readWrite(connection, 0);
+        if (calls.pendingCompleted(pending) == 0)
+            return;
+        void* reply = calls.pendingStealReply(pending);
+        calls.pendingUnref(pending);
+        pending = nullptr;
+        if (reply == nullptr)
+            return;
+        // An error (no screen saver on this bus) carries no cookie: nothing to hand back.
+        inhibited = calls.getArgs(reply, nullptr, typeUint32, &cookie, typeInvalid) != 0;
+        calls.messageUnref(reply);
+        if (!playing)
+            release();
+    }
+};
+
+DisplayKeptOn::DisplayKeptOn(const DisplayConnection& connection)
+    : display(connection.handle)
+{
+    if (display == nullptr)
+        return;
+    // Never unloaded: an X extension's library leaves hooks in the connection that Xlib calls when
+    // the connection closes, after this is gone.
+    screenSaverLibrary = dlopen("libXss.so.1", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (screenSaverLibrary != nullptr && !find(screenSaverLibrary, "XScreenSaverSuspend", suspendScreenSaver)) {
+        dlclose(screenSaverLibrary);
+        screenSaverLibrary = nullptr;
+    }
+    // DPMS only where the server has it: its calls on a server without it are errors.
+    int opcode = 0, event = 0, error = 0;
+    if (XQueryExtension(static_cast<Display*>(display), "DPMS", &opcode, &event, &error))
+        extensionLibrary = dlopen("libXext.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (extensionLibrary != nullptr &&
+        (!find(extensionLibrary, "DPMSInfo", dpmsInfo) || !find(extensionLibrary, "DPMSEnable", dpmsEnable) ||
+         !find(extensionLibrary, "DPMSDisable", dpmsDisable))) {
+        dpmsInfo = nullptr;
+        dlclose(extensionLibrary);
+        extensionLibrary = nullptr;
+    }
+    bus = new Bus;
+}
+
+DisplayKeptOn::~DisplayKeptOn()
+{
+    hold(false);
+    delete bus;
+    if (screenSaverLibrary != nullptr)
+        dlclose(screenSaverLibrary);
+    if (extensionLibrary != nullptr)
+        dlclose(extensionLibrary);
+}
+
+void DisplayKeptOn::update(bool playing, double seconds)
+{
+    if (display == nullptr)
+        return;
+    if (playing != held)
+        hold(playing);
+    if (seconds - lastReset < 1.0)
+        return;
+    lastReset = seconds;
+    bus->poll(playing);
+    if (!held)
+        return;
+    // A reset restarts the server's idle time, so a screen saver set to a few seconds stays off
+    // even where it cannot be suspended. The request has no reply and waits for nothing.
+    XResetScreenSaver(static_cast<Display*>(display));
+    XFlush(static_cast<Display*>(display));
+}
+
+void DisplayKeptOn::hold(bool on)
+{
+    if (display == nullptr || on == held)
+        return;
+    held = on;
+    auto* connection = static_cast<Display*>(display);
+    if (suspendScreenSaver != nullptr)
+        suspendScreenSaver(connection, on ? True : False);
+    if (dpmsInfo != nullptr) {
+        if (on) {
+            // Only a DPMS the user had on is switched off, and switched on again after.
+            unsigned short level = 0;
+            unsigned char enabled = 0;
+            dpmsWasEnabled = dpmsInfo(connection, &level, &enabled) != 0 && enabled != 0;
+            if (dpmsWasEnabled)
+                dpmsDisable(connection);
+        } else if (dpmsWasEnabled) {
+            dpmsEnable(connection);
+            dpmsWasEnabled = false;
+        }
+    }
+    if (on) {
+        XResetScreenSaver(connection);
+        bus->inhibit();
+    } else {
+        bus->release();
+    }
+    XFlush(connection);
+}
+
+ScreenWatch::ScreenWatch(const DisplayConnection& connection, DisplayConnection::Size window)
+    : display(connection.handle)
+    , last(window)
+{
+    auto* x = static_cast<Display*>(display);
+    if (x == nullptr)
+        return;
+    // The root window takes the screen's size, and says so to those who listen for its
+    // structure. Our own connection carries no other events.
+    XSelectInput(x, DefaultRootWindow(x), StructureNotifyMask);
+    // A change since the window was made has been missed: asked once, it counts as a change.
+    Window root = 0;
+    int px = 0, py = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    if (XGetGeometry(x, DefaultRootWindow(x), &root, &px, &py, &width, &height, &border, &depth) &&
+        (width != window.width || height != window.height))
+        last = {width, height}, missed = true;
+}
+
+bool ScreenWatch::changed(DisplayConnection::Size& size)
+{
+    auto* x = static_cast<Display*>(display);
+    if (x == nullptr)
+        return false;
+    // Reads what has arrived without waiting; several changes at once count as the last.
+    XEvent event;
+    bool any = missed;
+    missed = false;
+    while (XCheckTypedWindowEvent(x, DefaultRootWindow(x), ConfigureNotify, &event)) {
+        const DisplayConnection::Size now{static_cast<unsigned>(event.xconfigure.width),
+                                          static_cast<unsigned>(event.xconfigure.height)};
+        if (now.width != last.width || now.height != last.height)
+            last = now, any = true;
+    }
+    if (any)
+        size = last;
+    return any;
 }
 
 StopRequests::StopRequests()

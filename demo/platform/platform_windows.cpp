@@ -49,6 +49,48 @@ void WindowTitle::set(const char* utf8, const char* /*ascii*/) const
         SetWindowTextW(window, wide);
 }
 
+// Windows keeps the display on for a thread that says it needs it; the state holds until the
+// thread says otherwise, and ends with the thread.
+struct DisplayKeptOn::Bus {};
+
+DisplayKeptOn::DisplayKeptOn(const DisplayConnection& /*display*/) {}
+
+DisplayKeptOn::~DisplayKeptOn()
+{
+    hold(false);
+}
+
+void DisplayKeptOn::update(bool playing, double /*seconds*/)
+{
+    if (playing != held)
+        hold(playing);
+}
+
+void DisplayKeptOn::hold(bool on)
+{
+    if (on == held)
+        return;
+    held = on;
+    SetThreadExecutionState(on ? ES_CONTINUOUS | ES_DISPLAY_REQUIRED : ES_CONTINUOUS);
+}
+
+ScreenWatch::ScreenWatch(const DisplayConnection& /*display*/, DisplayConnection::Size window)
+    : last(window)
+{
+}
+
+// The primary screen's size, as the full-screen window covers it; asking is a cheap call.
+bool ScreenWatch::changed(DisplayConnection::Size& size)
+{
+    const DisplayConnection::Size now{static_cast<unsigned>(GetSystemMetrics(SM_CXSCREEN)),
+                                      static_cast<unsigned>(GetSystemMetrics(SM_CYSCREEN))};
+    if (now.width == 0 || (now.width == last.width && now.height == last.height))
+        return false;
+    last = now;
+    size = now;
+    return true;
+}
+
 namespace {
 
 // The console's handler runs on a thread of its own and can reach only static storage.

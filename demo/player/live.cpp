@@ -179,14 +179,16 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
                      soundtrackName, Platform::executableDirectory().c_str());
     Music soundtrack(soundtrackPath.c_str(), static_cast<float>(options.start), true);
 
-    // 13. Off-screen targets, each followed by its texture.
-    const PassTargets targets(passSize(picture, options.scale));
+    // 13. Off-screen targets, each followed by its texture. These, the window's rectangle and
+    // the bindings are made again when the full screen changes size (see fitScreen below).
+    std::optional<PassTargets> targets(std::in_place, passSize(picture, options.scale));
 
     // 14. The letterbox rectangle of the window, from the window size read anew.
     const sf::Vector2u windowSizeNow = window.getSize();
-    const Kest::RenderTarget windowTarget(static_cast<int>((windowSizeNow.x - picture.width) >> 1),
-                                          static_cast<int>((windowSizeNow.y - picture.height) >> 1),
-                                          picture.width, picture.height);
+    std::optional<Kest::RenderTarget> windowTarget(std::in_place,
+                                                   static_cast<int>((windowSizeNow.x - picture.width) >> 1),
+                                                   static_cast<int>((windowSizeNow.y - picture.height) >> 1),
+                                                   picture.width, picture.height);
 
     // The windowed show's picture, title and screenshots, and with them its keys; the
     // full-screen show composites straight into the window and has only Escape.
@@ -196,10 +198,36 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         shown.emplace(windowSizeNow.x, windowSizeNow.y, options.screenshotFolder);
         title.emplace(display, window.getSystemHandle());
     }
-    const Kest::RenderTarget& output = shown ? shown->target() : windowTarget;
+    const Kest::RenderTarget* output = shown ? &shown->target() : &*windowTarget;
 
     // 15. and 16. The framebuffer check, then the uniforms and texture bindings that stay.
-    const PassInputs inputs(scene, targets);
+    std::optional<PassInputs> inputs(std::in_place, scene, *targets);
+
+    // An installation's show keeps the display awake while it plays, and follows its screen
+    // when the venue switches it to another size: the window takes the screen's size and the
+    // picture is letterboxed afresh, its targets made again (the one time a frame allocates).
+    Platform::DisplayKeptOn awake(display);
+    std::optional<Platform::ScreenWatch> screen;
+    if (!options.windowed)
+        screen.emplace(display, Platform::DisplayConnection::Size{windowSizeNow.x, windowSizeNow.y});
+    sf::Vector2u fitted = windowSizeNow;
+    int barsToClear = 0;
+    bool soundMissing = false;
+    const auto fitScreen = [&](sf::Vector2u size) {
+        if (size == fitted || size.x == 0 || size.y == 0)
+            return;
+        fitted = size;
+        const Letterbox fit = computeLetterbox(size.x, size.y);
+        inputs.reset();
+        targets.reset();
+        targets.emplace(passSize(fit, options.scale));
+        windowTarget.emplace(static_cast<int>(fit.x), static_cast<int>(fit.y), fit.width, fit.height);
+        inputs.emplace(scene, *targets);
+        output = &*windowTarget;
+        // The bars are never drawn over; what the larger window held there is cleared once in
+        // each of the swap chain's buffers.
+        barsToClear = 3;
+    };
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
@@ -222,6 +250,14 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
                     (event.type == sf::Event::KeyPressed && event.key.code == sf::Keyboard::Escape);
             if (title && !ended && event.type == sf::Event::KeyPressed)
                 actOnKey(event.key, timeline, seconds(), requests);
+            // A window manager that keeps the full-screen window on the screen resizes it itself.
+            if (screen && event.type == sf::Event::Resized)
+                fitScreen({event.size.width, event.size.height});
+        }
+        Platform::DisplayConnection::Size screenSize;
+        if (screen && screen->changed(screenSize)) {
+            window.setSize({screenSize.width, screenSize.height});
+            fitScreen({screenSize.width, screenSize.height});
         }
         // Full screen also reads the key's state once a frame. A window acts on its own key
         // events only: the state is the whole keyboard's, and Escape pressed in another
@@ -237,10 +273,25 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         if (frame.over)
             return 0;
         renewAfterKeys(freeClock, microseconds, frame, requests.pauseToggled, requests.jumped);
+        awake.update(!timeline.paused(), now);
+        // The Music opens its output again by itself; the show only says when it is lost and back.
+        if (soundtrack.outputMissing() != soundMissing) {
+            soundMissing = !soundMissing;
+            std::fputs(soundMissing ? "demo: no sound output (the sound server is gone or not there yet); the show "
+                                      "plays on in silence and tries again every second\n"
+                                    : "demo: the sound output is back\n",
+                       stderr);
+        }
+        if (barsToClear > 0) {
+            --barsToClear;
+            glBindFramebuffer(GL_FRAMEBUFFER, 0);
+            glViewport(0, 0, static_cast<GLsizei>(fitted.x), static_cast<GLsizei>(fitted.y));
+            glClear(GL_COLOR_BUFFER_BIT);
+        }
 
         const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
         const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;
-        if (drawShowFrame(scene, targets, inputs, output, t).over)
+        if (drawShowFrame(scene, *targets, *inputs, *output, t).over)
             return 0;
         if (shown) {
             shown->copyToWindow();

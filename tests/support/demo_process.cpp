@@ -91,12 +91,20 @@ Window findNamed(Display* display, Window window, const std::string& title)
 
 } // namespace
 
-PrivateAudioServer::PrivateAudioServer()
+PrivateAudioServer::PrivateAudioServer(bool startNow)
     : socket((std::filesystem::temp_directory_path() / ("demo-test-pulse-" + std::to_string(getpid()) + "-" +
                                                           std::to_string(static_cast<long>(now() * 1e6)) + ".socket"))
                  .string())
     , address("unix:" + socket)
 {
+    if (startNow)
+        start();
+}
+
+bool PrivateAudioServer::start()
+{
+    stop(SIGKILL);
+    ready = false;
     std::remove(socket.c_str());
     server = std::make_unique<DemoProcess>(std::vector<std::string>{
         "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
@@ -108,6 +116,7 @@ PrivateAudioServer::PrivateAudioServer()
         if (!ready)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    return ready;
 }
 
 void PrivateAudioServer::signal(int number) const
@@ -183,10 +192,19 @@ XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& ex
         display = ":" + std::to_string(std::atoi(buffer));
 }
 
+void XvfbServer::kill(int signal)
+{
+    if (pid > 0) {
+        ::kill(pid, signal);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+}
+
 XvfbServer::~XvfbServer()
 {
     if (pid > 0) {
-        kill(pid, SIGTERM);
+        ::kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
     }
 }

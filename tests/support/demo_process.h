@@ -27,6 +27,9 @@ public:
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
 
+    // Ends the server with `signal` and waits for it, as a crashed or restarted X server ends.
+    void kill(int signal);
+
     std::string display; // ":N", empty when the server failed to start
 private:
     pid_t pid = -1;
@@ -71,8 +74,11 @@ private:
 // process id. Clients reach it through PULSE_SERVER=address.
 class PrivateAudioServer {
 public:
-    PrivateAudioServer();
+    // Started at once unless `startNow` is false (a server that arrives after its clients).
+    explicit PrivateAudioServer(bool startNow = true);
     ~PrivateAudioServer() { stop(SIGKILL); }
+    // Starts it, again after stop(), on the same socket; sets and returns `ready`.
+    bool start();
     PrivateAudioServer(const PrivateAudioServer&) = delete;
     PrivateAudioServer& operator=(const PrivateAudioServer&) = delete;
 

@@ -141,6 +141,23 @@ TEST_F(WineTest, ACloseRequestEndsTheShow)
     EXPECT_EQ(exit.status, 0) << exit.err;
 }
 
+// The display kept on while the show plays and handed back at its end: Windows is asked for it
+// through the thread's execution state, which Wine's ntdll reports on its warning channel.
+TEST_F(WineTest, TheDisplayIsKeptOnWhileTheShowPlays)
+{
+    DemoProcess demo = wine({"--windowed", "--size", "320x180", "--start", "84"}, {"WINEDEBUG=warn+ntdll"});
+    const Exit exit = demo.wait(60.0);
+    ASSERT_TRUE(exit.exited) << "the show did not end by itself";
+    EXPECT_EQ(exit.status, 0);
+    const auto call = [&exit](const char* state) {
+        const size_t at = exit.err.find(std::string("NtSetThreadExecutionState (") + state);
+        return at == std::string::npos ? exit.err.size() : at;
+    };
+    // ES_CONTINUOUS | ES_DISPLAY_REQUIRED, then ES_CONTINUOUS alone.
+    EXPECT_LT(call("0x80000002"), exit.err.size()) << exit.err;
+    EXPECT_LT(call("0x80000002"), call("0x80000000")) << exit.err;
+}
+
 TEST_F(WineTest, StartedNearTheEndItEndsByItself)
 {
     DemoProcess demo = wine({"--start", "84"});

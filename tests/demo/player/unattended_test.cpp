@@ -1,0 +1,430 @@
+// The show as an installation runs it, unattended, through the real binary on an X server and a
+// sound server of the test's own: the display kept awake, the sound back after its server
+// restarts or arrives late, the full screen following the screen's size, and a clear status when
+// the display goes away.
+#include "music/music_decoder.h"
+#include "support/click_track.h"
+#include "support/demo_process.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace DemoTest;
+namespace fs = std::filesystem;
+
+const std::string demoBinary = DEMO_BINARY;
+constexpr double rate = 44100.0;
+
+bool run(const std::string& command)
+{
+    return std::system(command.c_str()) == 0;
+}
+
+// Waits up to `seconds` for `condition`, checking every 50 ms.
+bool waitFor(const std::function<bool()>& condition, double seconds)
+{
+    const double deadline = now() + seconds;
+    while (!condition()) {
+        if (now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// The X screen saver's state as the server keeps it (ScreenSaverOn while it shows).
+class ScreenSaverState {
+public:
+    explicit ScreenSaverState(const std::string& display)
+        : connection(XOpenDisplay(display.c_str()))
+        , info(XScreenSaverAllocInfo())
+    {
+    }
+    ~ScreenSaverState()
+    {
+        XFree(info);
+        if (connection != nullptr)
+            XCloseDisplay(connection);
+    }
+    ScreenSaverState(const ScreenSaverState&) = delete;
+    ScreenSaverState& operator=(const ScreenSaverState&) = delete;
+
+    bool on() const
+    {
+        return connection != nullptr &&
+               XScreenSaverQueryInfo(connection, DefaultRootWindow(connection), info) != 0 &&
+               info->state == ScreenSaverOn;
+    }
+
+private:
+    Display* connection;
+    XScreenSaverInfo* info;
+};
+
+// The screen saver stays off through 10 s of the full-screen show and of a windowed loop, though
+// set to come on after 3 s of idleness, and comes on again once the show has ended or is paused.
+TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
+{
+    XvfbServer screen(640, 360);
+    ASSERT_FALSE(screen.display.empty());
+    // The server keeps these settings only because it does not reset when its clients leave.
+    ASSERT_TRUE(run("DISPLAY=" + screen.display + " xset s 3 3"));
+    const ScreenSaverState saver(screen.display);
+    ASSERT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the screen saver never came on by itself";
+
+    for (const bool windowed : {false, true}) {
+        SCOPED_TRACE(windowed ? "windowed --loop" : "full screen");
+        std::vector<std::string> command = {demoBinary};
+        if (windowed)
+            command.insert(command.end(), {"--windowed", "--size", "320x180", "--loop", "--start", "80"});
+        DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket"},
+                         command);
+        const std::string title = windowed ? "demo" : "OpenGL";
+        ASSERT_TRUE(waitForWindow(screen.display, title, 60.0));
+        // Taken off at the start, and kept off from then on.
+        ASSERT_TRUE(waitFor([&] { return !saver.on(); }, 10.0)) << "the show did not wake the display";
+        const double until = now() + 10.0;
+        int onAt = 0;
+        for (int sample = 0; now() < until; ++sample) {
+            if (saver.on() && onAt == 0)
+                onAt = sample;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(onAt, 0) << "the screen saver came on " << onAt / 10.0 << " s into the show";
+
+        if (windowed) {
+            // Paused, the show lets the display sleep again.
+            ASSERT_TRUE(focusWindow(screen.display, title));
+            ASSERT_TRUE(setKey(screen.display, "space", true) && setKey(screen.display, "space", false));
+            EXPECT_TRUE(waitFor([&] { return windowTitle(screen.display, title).find("(paused)") != std::string::npos; },
+                                20.0));
+            EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the paused show keeps the display awake";
+        }
+        demo.signal(SIGTERM);
+        const Exit exit = demo.wait(30.0);
+        EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+        EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the display stays awake after the show";
+    }
+}
+
+// A track of clicks (8 ms each) every quarter second, whose pitch tells the second it lies in
+// (modulo 8): 1000 Hz in seconds 0, 8, 16 ..., 1500 Hz in seconds 1, 9 ..., up to 4500 Hz.
+constexpr double pitchedClickInterval = 0.25;
+constexpr int clickLength = 353;
+double clickPitch(int second)
+{
+    return 1000.0 + 500.0 * (second % 8);
+}
+
+std::string makePitchedClickTrack(const std::string& mp3, double seconds)
+{
+    const std::string wav = mp3 + ".wav";
+    const int frames = static_cast<int>(seconds * rate);
+    std::vector<short> pcm(static_cast<size_t>(frames) * 2, 0);
+    for (int i = 0; i < frames; ++i) {
+        const int into = i % static_cast<int>(pitchedClickInterval * rate);
+        const double pitch = clickPitch(static_cast<int>(i / rate));
+        if (into < clickLength)
+            pcm[2 * i] = pcm[2 * i + 1] = static_cast<short>(20000.0 * std::sin(2.0 * M_PI * pitch * into / rate));
+    }
+    std::ofstream out(wav, std::ios::binary);
+    const auto put32 = [&out](unsigned value) { out.write(reinterpret_cast<const char*>(&value), 4); };
+    const auto put16 = [&out](unsigned short value) { out.write(reinterpret_cast<const char*>(&value), 2); };
+    const unsigned bytes = static_cast<unsigned>(pcm.size() * 2);
+    out.write("RIFF", 4), put32(36 + bytes), out.write("WAVEfmt ", 8), put32(16), put16(1), put16(2);
+    put32(44100), put32(44100 * 4), put16(4), put16(16), out.write("data", 4), put32(bytes);
+    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+    out.close();
+    return run("lame --quiet -b 192 " + wav + " " + mp3) ? mp3 : std::string();
+}
+
+// Where each click lies in the track as the player's own decoder delivers it (after the
+// encoder's delay): the first loud sample of each, in seconds; click i is in second i / 4.
+std::vector<double> pitchedClickPositions(const std::string& mp3)
+{
+    std::vector<double> clicks;
+    ma_decoder decoder;
+    if (openMusicFile(mp3.c_str(), decoder) != MA_SUCCESS)
+        return clicks;
+    std::vector<float> frames(4096 * 2);
+    long long at = 0, last = -1000000;
+    for (;;) {
+        ma_uint64 read = 0;
+        ma_decoder_read_pcm_frames(&decoder, frames.data(), 4096, &read);
+        for (ma_uint64 i = 0; i < read; ++i, ++at)
+            if (std::fabs(frames[2 * i]) > 0.3f && at - last > 4410)
+                clicks.push_back(double(at) / rate), last = at;
+        if (read < 4096)
+            break;
+    }
+    ma_decoder_uninit(&decoder);
+    return clicks;
+}
+
+// The power of `pitch` in `length` samples from `begin` (Goertzel).
+double power(const std::vector<short>& mono, size_t begin, int length, double pitch)
+{
+    const double k = 2.0 * std::cos(2.0 * M_PI * pitch / rate);
+    double s1 = 0.0, s2 = 0.0;
+    for (int i = 0; i < length && begin + i < mono.size(); ++i) {
+        const double s0 = mono[begin + i] + k * s1 - s2;
+        s2 = s1, s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - k * s1 * s2;
+}
+
+struct Sample {
+    double wall;
+    double value;
+};
+
+long fileBytes(const std::string& path)
+{
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 ? static_cast<long>(status.st_size) : 0;
+}
+
+// The sound server restarted on the same socket, or started only after the show: within 3 s of
+// its return the sink carries the soundtrack, and at the show's time, the show saying one line
+// when the sound is lost and one when it is back. The show's time is read from the window's
+// title, the sink's recording placed on the same clock as the sync test places it.
+TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArrivesLate)
+{
+    Scratch scratch;
+    // The binary beside a click track of its own, which it finds as its soundtrack.
+    fs::copy_file(demoBinary, scratch / "demo");
+    const std::string mp3 = makePitchedClickTrack(scratch / "valdrim.mp3", 86.4);
+    ASSERT_FALSE(mp3.empty());
+    const std::vector<double> clicks = pitchedClickPositions(mp3);
+    ASSERT_GT(clicks.size(), 300u);
+    XvfbServer screen(640, 360);
+    ASSERT_FALSE(screen.display.empty());
+
+    for (const bool restarted : {true, false}) {
+        SCOPED_TRACE(restarted ? "the server restarted" : "the server arrives after the show");
+        PrivateAudioServer server(restarted);
+        ASSERT_EQ(server.ready, restarted);
+        DemoProcess demo(scratch / "demo", {"DISPLAY=" + screen.display, "PULSE_SERVER=" + server.address},
+                         {scratch / "demo", "--windowed", "--size", "320x180", "--start", "20"});
+        ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
+        TitleReader titleReader(screen.display, "demo");
+        const auto showTime = [&] { return titleShowTime(titleReader.read()); };
+        ASSERT_TRUE(waitFor([&] { return showTime() > 21.0; }, 60.0));
+        if (restarted) {
+            // Killed under the show, and back on the same socket 4 s later.
+            server.stop(SIGKILL);
+            std::this_thread::sleep_for(std::chrono::seconds(4));
+        } else {
+            ASSERT_TRUE(waitFor([&] { return showTime() > 23.0; }, 60.0));
+        }
+        ASSERT_TRUE(server.start()) << "could not start pulseaudio";
+        const double back = now();
+
+        // The sink's monitor and the title, polled together for 5 s.
+        const std::string raw = scratch / (restarted ? "restarted.raw" : "late.raw");
+        DemoProcess recorder({"env", "PULSE_SERVER=" + server.address, "parec", "--device=@DEFAULT_MONITOR@",
+                              "--latency-msec=5", "--format=s16le", "--rate=44100", "--channels=2", "--raw", raw});
+        std::vector<Sample> recorded, titles;
+        while (now() < back + 5.0) {
+            const double bytes = double(fileBytes(raw));
+            if (recorded.empty() || bytes > recorded.back().value)
+                recorded.push_back({now(), bytes});
+            const double t = showTime();
+            if (titles.empty() || t != titles.back().value)
+                titles.push_back({now(), t});
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        recorder.signal(SIGTERM);
+        recorder.wait(10.0);
+        demo.signal(SIGTERM);
+        const Exit exit = demo.wait(30.0);
+        EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+        const auto count = [&exit](const char* line) {
+            size_t n = 0;
+            for (size_t at = exit.err.find(line); at != std::string::npos; at = exit.err.find(line, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("demo: no sound output"), 1u) << exit.err;
+        EXPECT_EQ(count("demo: the sound output is back"), 1u) << exit.err;
+
+        // The show time at the wall clock: a title is seen no earlier than it was set, so the
+        // largest (t - wall) over the titles bounds the show's clock best (it runs at one second
+        // a second, the picture leading).
+        double showLead = -1e300;
+        for (const Sample& title : titles)
+            if (title.value > 0.0)
+                showLead = std::max(showLead, title.value - title.wall);
+        // Sample n of the recording was at the sink no later than the first poll that saw it,
+        // so the earliest bound among the polls from there on places it: a stretch where the
+        // waking sink recorded nothing then moves only what comes after it.
+        std::vector<double> base(recorded.size());
+        double earliest = 1e300;
+        for (size_t k = recorded.size(); k-- > 0;)
+            base[k] = earliest = std::min(earliest, recorded[k].wall - recorded[k].value / 4.0 / rate);
+        const auto placed = [&](size_t n) {
+            size_t k = 0;
+            while (k + 1 < recorded.size() && recorded[k].value / 4.0 <= double(n))
+                ++k;
+            return base[k] + double(n) / rate;
+        };
+        std::vector<short> pcm(static_cast<size_t>(fileBytes(raw) / 2));
+        std::ifstream(raw, std::ios::binary).read(reinterpret_cast<char*>(pcm.data()), static_cast<long>(pcm.size() * 2));
+        std::vector<short> mono(pcm.size() / 2);
+        for (size_t n = 0; n < mono.size(); ++n)
+            mono[n] = pcm[2 * n];
+
+        // Each click heard: its second by its pitch, so that a sound a few seconds off the
+        // picture cannot pass for one on it.
+        double firstHeard = -1.0;
+        std::vector<double> offsets;
+        for (size_t n = 0, last = 0; n + clickLength < mono.size(); ++n) {
+            if (std::abs(mono[n]) < 8000 || (last != 0 && n - last < 4410))
+                continue;
+            last = n;
+            const double wall = placed(n);
+            if (firstHeard < 0.0)
+                firstHeard = wall - back;
+            int second = 0;
+            for (int s = 1; s < 8; ++s)
+                if (power(mono, n, clickLength, clickPitch(s)) > power(mono, n, clickLength, clickPitch(second)))
+                    second = s;
+            const double t = wall + showLead;
+            double nearest = 1e300;
+            for (size_t i = 0; i < clicks.size(); ++i)
+                if (static_cast<int>(i / 4) % 8 == second && std::fabs(clicks[i] - t) < std::fabs(nearest - t))
+                    nearest = clicks[i];
+            // Heard less seen, judged from half a second after the sound is heard again, as after
+            // any stall.
+            if (wall - back >= firstHeard + 0.5)
+                offsets.push_back(nearest - t);
+        }
+        ASSERT_GE(firstHeard, 0.0) << "nothing heard within 5 s of the server's return";
+        EXPECT_LT(firstHeard, 3.0);
+        ASSERT_GE(offsets.size(), 4u);
+        std::sort(offsets.begin(), offsets.end());
+        const double median = offsets[offsets.size() / 2];
+        std::printf("%s: first heard %.2f s after the server's return; %zu clicks, heard less seen: median %+.0f ms "
+                    "(%+.0f to %+.0f)\n",
+                    restarted ? "restarted" : "late", firstHeard, offsets.size(), median * 1000.0,
+                    offsets.front() * 1000.0, offsets.back() * 1000.0);
+        EXPECT_GE(median, -TestSupport::mostSoundLag) << "the sound came back behind the picture";
+        EXPECT_LE(median, TestSupport::mostSoundLead) << "the sound came back ahead of the picture";
+    }
+}
+
+// The bounds of what is not black in a screenshot: the first and last such row and column.
+struct Drawn {
+    int top = -1, bottom = -1, left = -1, right = -1;
+};
+
+Drawn drawnArea(const Image& image)
+{
+    Drawn drawn;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned char* p = image.at(x, y);
+            if (std::max({p[0], p[1], p[2]}) <= 4)
+                continue;
+            if (drawn.top < 0)
+                drawn.top = y, drawn.left = x, drawn.right = x;
+            drawn.bottom = y;
+            drawn.left = std::min(drawn.left, x);
+            drawn.right = std::max(drawn.right, x);
+        }
+    return drawn;
+}
+
+// The screen switched to 800x600 under the full-screen show and back: each time the 16:9
+// picture is letterboxed for the new size, bars above and below and the picture across the
+// width.
+TEST(UnattendedTest, TheFullScreenShowFollowsTheScreensSize)
+{
+    Scratch scratch;
+    XvfbServer screen(1280, 720);
+    ASSERT_FALSE(screen.display.empty());
+    const std::string xrandr = "DISPLAY=" + screen.display + " xrandr ";
+    ASSERT_TRUE(run(xrandr + "--newmode 800x600 40 800 840 968 1056 600 601 605 628 && " + xrandr +
+                    "--addmode screen 800x600"));
+    // From the grid onwards, where the picture reaches its edges.
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket"},
+                     {demoBinary, "--start", "50"});
+    ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
+
+    const struct {
+        const char* mode;
+        int width, height;
+    } steps[] = {{"800x600", 800, 600}, {"1280x720", 1280, 720}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.mode);
+        ASSERT_TRUE(run(xrandr + "--output screen --mode " + step.mode));
+        const int barHeight = (step.height - step.width * 9 / 16) / 2;
+        Drawn drawn;
+        // The first frames at the new size may still be on their way.
+        waitFor([&] {
+            const Image shot = screenshot(screen.display, scratch / (std::string(step.mode) + ".png"));
+            if (shot.width != step.width || shot.height != step.height)
+                return false;
+            drawn = drawnArea(shot);
+            return std::abs(drawn.top - barHeight) <= 2 && std::abs(drawn.bottom - (step.height - 1 - barHeight)) <= 2;
+        }, 30.0);
+        EXPECT_NEAR(drawn.top, barHeight, 2);
+        EXPECT_NEAR(drawn.bottom, step.height - 1 - barHeight, 2);
+        EXPECT_LE(drawn.left, step.width / 40);
+        EXPECT_GE(drawn.right, step.width - 1 - step.width / 40);
+    }
+    demo.signal(SIGTERM);
+    EXPECT_EQ(demo.wait(30.0).status, 128 + SIGTERM);
+}
+
+// The X server killed under the show, while it starts up or while it draws, full screen and in a
+// window: the show ends with status 1 and one line, every time, so that a supervisor starts it
+// again.
+TEST(UnattendedTest, LosingTheDisplayEndsWithStatusOneEveryTime)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        SCOPED_TRACE(attempt);
+        XvfbServer screen(320, 180);
+        ASSERT_FALSE(screen.display.empty());
+        const bool windowed = attempt % 2 == 1;
+        DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket"},
+                         {demoBinary, windowed ? "--windowed" : "--loop"});
+        ASSERT_TRUE(waitForWindow(screen.display, windowed ? "demo" : "OpenGL", 60.0));
+        if (attempt % 3 != 0) {
+            // Frames drawn: a time in the title, or a picture on the screen.
+            Scratch scratch;
+            ASSERT_TRUE(waitFor([&] {
+                return windowed ? titleShowTime(windowTitle(screen.display, "demo")) > 0.0
+                                : drawnArea(screenshot(screen.display, scratch / "shot.png")).top >= 0;
+            }, 60.0));
+        }
+        screen.kill(attempt % 4 == 0 ? SIGKILL : SIGTERM);
+        const Exit exit = demo.wait(30.0);
+        ASSERT_TRUE(exit.exited);
+        EXPECT_EQ(exit.status, 1) << exit.err;
+        // The show's own line, not Xlib's (one per connection that met the loss).
+        const size_t line = exit.err.find("demo: ");
+        EXPECT_TRUE(line != std::string::npos && exit.err.find("display", line) != std::string::npos) << exit.err;
+        EXPECT_EQ(exit.err.find("X connection"), std::string::npos) << exit.err;
+        EXPECT_EQ(exit.err.find("XIO"), std::string::npos) << exit.err;
+    }
+}
+
+} // namespace

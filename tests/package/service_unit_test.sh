@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The user unit the Linux package ships, read by systemd itself as a user's manager reads it: it
+# must be accepted without a single warning, restart the show on failure and run it on loop.
+# Usage: service_unit_test.sh UNIT DEMO_BINARY SCRATCH
+set -euo pipefail
+unit=$1 demo=$2 scratch=$3
+command -v systemd-analyze >/dev/null || { echo "no systemd-analyze (scripts/setup.sh installs it)"; exit 77; }
+rm -rf "$scratch"
+# The package unpacked in a home folder of its own, as the unit expects it.
+mkdir -p "$scratch/home/demo-linux-x86_64" "$scratch/run"
+chmod 700 "$scratch/run"
+cp "$demo" "$scratch/home/demo-linux-x86_64/demo"
+cp "$unit" "$scratch/demo.service"
+if ! said=$(cd "$scratch" && HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" \
+             systemd-analyze --user verify demo.service 2>&1) || [ -n "$said" ]; then
+  echo "systemd-analyze verify: $said"
+  exit 1
+fi
+grep -qx 'Restart=on-failure' "$unit" || { echo "the unit does not restart on failure"; exit 1; }
+grep -qx 'ExecStart=.*/demo --loop' "$unit" || { echo "the unit does not run demo --loop"; exit 1; }
+# A broken unit must fail here too, or the check above proves nothing.
+sed 's/^Restart=on-failure$/Restart=sometimes/' "$unit" > "$scratch/demo.service"
+said=$(cd "$scratch" && HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" \
+       systemd-analyze --user verify demo.service 2>&1) || true
+[ -n "$said" ] || { echo "systemd-analyze verify took a broken unit without a word"; exit 1; }
+rm -rf "$scratch"
+echo "the unit verifies"
