@@ -29,12 +29,15 @@
   window.addEventListener('keydown', event => {
     if (!window.demoPage?.started || event.ctrlKey || event.metaKey || event.altKey)
       return;
-    // A focused control keeps its own keys: Space on a button presses it, arrows move a slider.
+    // A focused control keeps its own keys: Space or Enter presses a button, the arrows move a
+    // slider; every other key still works there.
     const target = event.composedPath()[0];
-    const inControl = target instanceof Element && target !== canvas &&
-                      target.closest('button, media-time-range, media-volume-range, [role="button"], [role="slider"], dialog');
+    const within = selector => target instanceof Element && target !== canvas && target.closest(selector);
     const key = event.key.length === 1 ? event.key.toLowerCase() : event.key;
-    if (inControl && [' ', 'Enter', 'ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'Home', 'End'].includes(key))
+    if ((key === ' ' || key === 'Enter') && within('button, [role="button"], dialog'))
+      return;
+    if (['ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'Home', 'End', 'PageUp', 'PageDown'].includes(key) &&
+        within('media-time-range, media-volume-range, input, [role="slider"]'))
       return;
     const step = event.shiftKey ? 1 : 5;
     if (key === ' ' || key === 'k')
@@ -94,7 +97,7 @@
       return;
     const s = scale.stats;
     statsBox.textContent = `${s.fps.toFixed(1)} fps\n` +
-      `picture ${canvas.width}×${canvas.height}, passes ${s.passWidth}×${s.passHeight}\n` +
+      `canvas ${canvas.width}×${canvas.height}, passes ${s.passWidth}×${s.passHeight}\n` +
       `scale ${scale.scale}${scale.pinned != null ? ' (pinned)' : ' (adapting)'}`;
   }, 250);
 })();

@@ -136,7 +136,8 @@ show.begin = begin;
 
 function startFromOverlay(event) {
   event?.preventDefault();
-  begin(options.start, options.still);
+  // From where the show element stands: the address's time, or where a seek before the start put it.
+  begin(show.state.time, options.still);
 }
 
 // A message over the running show, which goes on.

@@ -253,6 +253,14 @@ EMSCRIPTEN_KEEPALIVE double webTime()
     return show.timeline.now(show.freeClock.read(microsecondsNow()));
 }
 
+// Where the music heard is, in seconds (-1 without one), for the benchmark's picture-to-sound lag.
+EMSCRIPTEN_KEEPALIVE double webHeard()
+{
+    WebShow& show = theShow();
+    const std::optional<double> heard = show.music ? show.music->heardSeconds() : std::nullopt;
+    return heard ? *heard : -1.0;
+}
+
 // Renders the passes at `scale` times the picture's size from the next frame on; the picture's
 // place and size stay.
 EMSCRIPTEN_KEEPALIVE void webSetScale(double scale)

@@ -92,8 +92,9 @@ test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a 
 
 test('mouse: the seek bar lands on the still of its time, and every control is named', async () => {
   const page = await open(browser, server.url, '?t=10&still&scale=1');
-  await click(page);
-  await page.waitForFunction(() => document.title.endsWith('(paused)'));
+  // Enter starts the show from the keyboard, as a click does.
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.title === 'demo \u2014 10.00 s (paused)');
   // Dragged from the thumb to where 52.8 s lies along the track.
   const bar = await page.$eval('#seek', e => {
     const r = e.shadowRoot.querySelector('#range').getBoundingClientRect();
@@ -128,7 +129,9 @@ test('mouse: the seek bar lands on the still of its time, and every control is n
   const spoken = await page.$eval('#seek', e => e.shadowRoot.querySelector('[role="slider"], input').getAttribute('aria-valuetext'));
   assert.equal(spoken, `${Math.floor(landed)} seconds of 1 minute, 26 seconds`);
 
-  // The keys' list, from its key.
+  // 5: the fifth tenth of the show; ? the keys' list.
+  await page.keyboard.press('5');
+  await page.waitForFunction(() => document.title === 'demo \u2014 43.20 s (paused)');
   await page.keyboard.press('?');
   await page.waitForFunction(() => document.getElementById('keys').open);
   await page.close();
