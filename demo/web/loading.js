@@ -145,7 +145,10 @@ function notice(text) {
   const note = document.createElement('div');
   note.id = 'notice';
   note.textContent = text;
-  document.body.appendChild(note);
+  // Within the controller, so that it shows in full screen too.
+  note.slot = 'top-chrome';
+  note.setAttribute('noautohide', '');
+  document.getElementById('player').appendChild(note);
 }
 
 function touchScreen() { return matchMedia('(pointer: coarse)').matches; }
