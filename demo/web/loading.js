@@ -233,6 +233,8 @@ var Module = {
     prompt.appendChild(again);
     overlay.onclick = null;
     overlay.hidden = false;
+    // Enter or Space presses it from the keyboard.
+    again.focus();
   },
   onContextLost() {
     fail('The graphics context was lost. ');
