@@ -1,6 +1,7 @@
 #include "music.h"
 
 #include "music_decoder.h"
+#include "music_sync.h"
 
 #include <miniaudio.h>
 
@@ -35,7 +36,27 @@ struct Music::Playback {
     // The audio thread's own: false after a seek that failed (past the end, or an unreadable
     // stretch), when the decoder's position is unknown and silence is played instead.
     bool positioned = true;
+    std::int64_t lostFrame = 0; // not positioned: the frame the failed seek aimed at
     bool wasPaused = false;
+
+    // The picture's clock that the music keeps to (follow()), published by the show's thread
+    // under a sequence count (odd while it writes): the show time at a steady-clock stamp, and
+    // whether it moves. The audio thread keeps the last one it read whole, so that a read that
+    // meets a write in progress never waits.
+    struct Picture {
+        double seconds = 0.0;
+        std::int64_t stampNs = 0;
+        bool running = false;
+        bool given = false; // follow() was called
+    };
+    std::atomic<std::uint64_t> pictureSequence{0};
+    std::atomic<double> pictureSeconds{0.0};
+    std::atomic<std::int64_t> pictureStampNs{0};
+    std::atomic<int> pictureState{0}; // 0: no picture yet, 1: held, 2: running
+    Picture picture;                  // the audio thread's copy
+    bool waitForPicture = false;      // silent until the first follow()
+    MusicSync sync;                   // the audio thread's
+    std::atomic<long> resyncs{0};
 
     // What has been played, published by the audio thread after each callback for heardSeconds()
     // under a sequence count (odd while it writes), so that neither side ever waits: a stretch
@@ -103,19 +124,79 @@ void beginStretch(Music::Playback& playback)
     p.trackEnded = false;
 }
 
+// The picture's clock as follow() last published it, read without waiting: a read that meets a
+// write in progress keeps the copy read before.
+void readPicture(Music::Playback& playback)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::uint64_t before = playback.pictureSequence.load(std::memory_order_acquire);
+        if ((before & 1) != 0)
+            continue;
+        Music::Playback::Picture read;
+        read.seconds = playback.pictureSeconds.load(std::memory_order_relaxed);
+        read.stampNs = playback.pictureStampNs.load(std::memory_order_relaxed);
+        const int state = playback.pictureState.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (playback.pictureSequence.load(std::memory_order_relaxed) != before)
+            continue;
+        read.given = state != 0;
+        read.running = state == 2;
+        playback.picture = read;
+        return;
+    }
+}
+
+// Seeks the decoder; a seek that fails leaves the position unknown (silence) until the next.
+void seekDecoder(Music::Playback& playback, std::int64_t frame)
+{
+    playback.positioned = ma_decoder_seek_to_pcm_frame(&playback.decoder, ma_uint64(frame)) == MA_SUCCESS;
+    if (!playback.positioned)
+        playback.lostFrame = frame;
+}
+
 // Runs on the audio thread. The output buffer arrives cleared to silence, so a short read at
 // the end of the track, a pause or a lost position leave silence behind them.
 void data_callback(ma_device* device, void* output, const void* /*input*/, ma_uint32 frameCount)
 {
     auto* playback = static_cast<Music::Playback*>(device->pUserData);
+    const std::int64_t nowNs = steadyNanoseconds();
     const std::int64_t seek = playback->seekFrame.exchange(Music::Playback::noSeek, std::memory_order_acquire);
-    const bool paused = playback->paused.load(std::memory_order_relaxed);
+    bool paused = playback->paused.load(std::memory_order_relaxed);
     if (seek != Music::Playback::noSeek) {
-        playback->positioned =
-            ma_decoder_seek_to_pcm_frame(&playback->decoder, ma_uint64(seek & Music::Playback::frameMask)) == MA_SUCCESS;
+        seekDecoder(*playback, seek & Music::Playback::frameMask);
         playback->actedRequest = seek >> Music::Playback::requestShift;
     }
-    if (seek != Music::Playback::noSeek || (playback->wasPaused && !paused))
+    // Kept on the picture, once the show tells where it is.
+    bool moved = false;
+    readPicture(*playback);
+    const Music::Playback::Picture& picture = playback->picture;
+    if (picture.given || playback->waitForPicture) {
+        paused = !picture.running;
+        if (!paused) {
+            const Music::Playback::Played& p = playback->played;
+            const double pictureNow = picture.seconds + double(nowNs - picture.stampNs) * 1e-9;
+            // What the output still holds: as heardSeconds() reckons it, a full latency after the
+            // last callback, draining since; nothing before the first.
+            const std::int64_t queued =
+                p.outputFrames == 0
+                    ? 0
+                    : std::max<std::int64_t>(0, playback->latencyFrames - (nowNs - p.stampNs) *
+                                                                              std::int64_t(musicSampleRate) /
+                                                                              1'000'000'000);
+            MusicPosition position;
+            position.known = playback->positioned;
+            position.frame = playback->positioned ? p.stretchTrack + p.stretchFrames : playback->lostFrame;
+            position.ended = p.trackEnded;
+            position.resuming = playback->wasPaused;
+            const std::int64_t target = playback->sync.seekFor(position, pictureNow, queued, double(musicSampleRate));
+            if (target >= 0) {
+                seekDecoder(*playback, target);
+                playback->resyncs.fetch_add(1, std::memory_order_relaxed);
+                moved = true;
+            }
+        }
+    }
+    if (seek != Music::Playback::noSeek || moved || (playback->wasPaused && !paused))
         beginStretch(*playback);
     playback->wasPaused = paused;
     ma_uint64 framesRead = 0;
@@ -146,6 +227,7 @@ ma_uint64 startFrame(float startSeconds)
 
 static_assert(std::atomic<std::int64_t>::is_always_lock_free, "the audio thread must never wait on a lock");
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the audio thread must never wait on a lock");
+static_assert(std::atomic<double>::is_always_lock_free, "the audio thread must never wait on a lock");
 
 // A device whose callback has not run for this long has stopped (a frozen or lost server):
 // nothing is heard from it. Callbacks come every few milliseconds while it plays.
@@ -220,9 +302,11 @@ Music::Music(const char* path)
 {
 }
 
-Music::Music(const char* path, float startSeconds)
+Music::Music(const char* path, float startSeconds, bool waitForPicture)
     : playback(std::make_unique<Playback>())
 {
+    playback->waitForPicture = waitForPicture;
+    playback->wasPaused = waitForPicture;
     if (openMusicFile(path, playback->decoder) != MA_SUCCESS)
         return;
     playback->decoderOpen = true;
@@ -230,7 +314,7 @@ Music::Music(const char* path, float startSeconds)
     // A seek that fails has read up to the end of the stream or hit an unreadable stretch; the
     // device then plays silence instead of whatever the decoder holds.
     if (const ma_uint64 frame = startFrame(startSeconds); frame > 0)
-        playback->positioned = ma_decoder_seek_to_pcm_frame(&playback->decoder, frame) == MA_SUCCESS;
+        seekDecoder(*playback, std::int64_t(std::min<ma_uint64>(frame, Playback::frameMask)));
 
     ma_device_config config = ma_device_config_init(ma_device_type_playback);
     config.playback.format = ma_format_f32;
@@ -326,6 +410,23 @@ std::optional<double> Music::heardSeconds() const
 double Music::outputLatency() const
 {
     return double(playback->latencyFrames) / double(musicSampleRate);
+}
+
+void Music::follow(double seconds, bool running)
+{
+    Playback& block = *playback;
+    const std::uint64_t sequence = block.pictureSequence.load(std::memory_order_relaxed);
+    block.pictureSequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    block.pictureSeconds.store(seconds, std::memory_order_relaxed);
+    block.pictureStampNs.store(steadyNanoseconds(), std::memory_order_relaxed);
+    block.pictureState.store(running ? 2 : 1, std::memory_order_relaxed);
+    block.pictureSequence.store(sequence + 2, std::memory_order_release);
+}
+
+long Music::resyncs() const
+{
+    return playback->resyncs.load(std::memory_order_relaxed);
 }
 
 void Music::seek(float seconds)

@@ -16,8 +16,9 @@ public:
     Music();
     explicit Music(const char* path);
     // Starts startSeconds into the track (at the output rate of 44100 frames a second); a start
-    // at or past the end plays silence.
-    Music(const char* path, float startSeconds);
+    // at or past the end plays silence. `waitForPicture`: silent until the first follow(), so
+    // that the music starts with the first picture shown rather than before it.
+    Music(const char* path, float startSeconds, bool waitForPicture = false);
     // Returns within a bounded time even when the audio server has gone away or stopped
     // answering; see music.cpp.
     ~Music();
@@ -44,4 +45,17 @@ public:
     std::optional<double> heardSeconds() const;
     // What the output holds between the callback and the ear, in seconds (0 without a device).
     double outputLatency() const;
+
+    // Keeps the music on the picture: the picture presented now shows the track's `seconds`, and
+    // moves on at one second a second while `running` (the music is silent and holds while
+    // not). From the first call on, the audio thread moves the music to the picture at each
+    // callback where the two have drifted apart by more than it can tell (music_sync.h): by a
+    // seek to the picture's time plus what the output still holds. So a stall of the output, an
+    // underrun, a seek or the loop's restart is made up as soon as the output takes samples
+    // again, whatever the frame rate. The show calls it once a frame, after presenting it;
+    // pause(), resume() and seek() are then left alone. Returns at once; takes no lock.
+    void follow(double seconds, bool running);
+    // How often the audio thread has moved the music to the picture since the first follow(),
+    // a start or resume included.
+    long resyncs() const;
 };

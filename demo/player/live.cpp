@@ -171,12 +171,13 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     // 5. to 11. Programs, parts, screen quads, the model, the projection and fixed GL state.
     ShowScene scene;
 
-    // 12. The soundtrack starts at once, from where the show starts.
+    // 12. The soundtrack, from where the show starts. It is heard from the first picture shown
+    // on, and kept on the picture from then (Music::follow).
     const std::string soundtrackPath = findSoundtrack();
     if (soundtrackPath.empty())
         std::fprintf(stderr, "demo: no %s in the working directory or in %s; the show plays in silence\n",
                      soundtrackName, Platform::executableDirectory().c_str());
-    Music soundtrack(soundtrackPath.c_str(), static_cast<float>(options.start));
+    Music soundtrack(soundtrackPath.c_str(), static_cast<float>(options.start), true);
 
     // 13. Off-screen targets, each followed by its texture.
     const PassTargets targets(passSize(picture, options.scale));
@@ -202,14 +203,12 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
 
     // 17. The clock starts last: its elapsed time, after the chosen start, is the show's time.
     sf::Clock clock;
-    // The clock's own float seconds: from the start and untouched by keys, without a soundtrack,
-    // the show's time is exactly the clock's reading, as it has always been. Restarted at each
-    // loop and key, it stays as fine after months.
+    // The clock's own float seconds: from the start and untouched by keys, the show's time is
+    // exactly the clock's reading, as it has always been, with a soundtrack or without.
+    // Restarted at each loop and key, it stays as fine after months.
     FreeClock freeClock;
     const auto seconds = [&clock, &freeClock] { return freeClock.read(clock.getElapsedTime().asMicroseconds()); };
     Timeline timeline(options.start, 0.0, options.loop);
-    // Where a soundtrack plays, the show's time follows what is heard of it.
-    SoundFollower follower;
 
     for (;;) {
         // A close request ends the show at once. So does a press of Escape, seen here as an
@@ -237,8 +236,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         Timeline::Frame frame = timeline.frame(now);
         if (frame.over)
             return 0;
-        followTheMusic(&soundtrack, timeline, follower, freeClock, microseconds, now, frame, requests.pauseToggled,
-                       requests.jumped);
+        renewAfterKeys(freeClock, microseconds, frame, requests.pauseToggled, requests.jumped);
 
         const long long shotTime = requests.screenshot ? showMilliseconds(frame.t) : 0;
         const float t = requests.screenshot ? static_cast<float>(static_cast<double>(shotTime) / 1000.0) : frame.t;
@@ -251,6 +249,8 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
             title->show(now, t, timeline.paused());
         }
         window.display();
+        // The music keeps to the picture now seen, never the picture to the music.
+        keepTheMusicOnThePicture(&soundtrack, timeline, t);
     }
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
 // The live show's clock, apart from the window and the audio device so that it is tested
-// without either: the free clock read from the system clock's microseconds, and the rule that
-// keeps the show time on the music heard.
+// without either: the free clock read from the system clock's microseconds, which alone makes
+// the picture's time, and the hand-over of that time to the music, which keeps to it.
 
 #include "timeline.h"
 
 #include <cstdint>
-#include <optional>
 
 // Between restarts the free clock reads as the system clock's own float seconds (microseconds
 // divided in single precision), so that an untouched show's time is that reading to the bit;
@@ -31,64 +30,23 @@ public:
     double before = 0.0;
 };
 
-// The correction that keeps a running show's time on the track position heard. After a start, a
-// seek, a resume or a loop restart (anchor()) the show takes the heard position as it is, which
-// holds the picture at the target until the music is heard moving; from then on small
-// differences are slewed at a twentieth of the clock's rate and larger ones are made up at once
-// forward, or by holding the picture until the music catches up, so that the show time never
-// goes back between two frames. Without a heard position (no soundtrack, past its end) the free
-// clock runs as it is.
-class SoundFollower {
-public:
-    void anchor()
-    {
-        settling = true;
-        settleHeard.reset();
-    }
-
-    // The seconds to add to the show time `t` of the frame at free clock `clock`.
-    double correction(double clock, double t, std::optional<double> heard);
-
-    // Differences up to this are slewed, beyond it made up at once.
-    static constexpr double slewLimit = 0.1;
-    // The most the slew changes the show time, per second of the clock.
-    static constexpr double slewRate = 0.05;
-
-    bool settling = true;
-    std::optional<double> settleHeard; // the held position heard since anchor()
-    bool hasLast = false;
-    double lastClock = 0.0;
-    double lastShown = 0.0;
-};
-
-// A running frame's music and time after the keys it saw. The music goes where the picture
-// went, resuming from the very time held (each call only leaves a request for the audio
-// thread); the picture then follows what is heard. `Sound` is the player's music (pause(),
-// resume(), seek(float), heardSeconds()); `sound` is null where none plays.
-template <typename Sound>
-void followTheMusic(Sound* sound, Timeline& timeline, SoundFollower& follower, FreeClock& freeClock,
-                    std::int64_t microseconds, double now, Timeline::Frame& frame, bool pauseToggled, bool jumped)
+// A running frame's clock after the keys it saw. The picture's time is the timeline's on the free
+// clock, whatever the music does: it never decreases from one frame to the next but by a key or
+// the loop's restart, and it never holds while the show is not paused. Where a key or the loop
+// moved the show, the free clock is renewed there (its reading goes on unchanged).
+inline void renewAfterKeys(FreeClock& freeClock, std::int64_t microseconds, const Timeline::Frame& frame,
+                           bool pauseToggled, bool jumped)
 {
-    const bool resumed = pauseToggled && !timeline.paused();
-    if (sound != nullptr) {
-        if (pauseToggled && timeline.paused())
-            sound->pause();
-        if (jumped || frame.restarted || resumed)
-            sound->seek(frame.t);
-        if (resumed)
-            sound->resume();
-    }
-    if (pauseToggled || jumped || frame.restarted) {
-        follower.anchor();
+    if (pauseToggled || jumped || frame.restarted)
         freeClock.restart(microseconds);
-    }
-    if (!timeline.paused()) {
-        const double shown = timeline.now(now);
-        const double correction =
-            follower.correction(now, shown, sound != nullptr ? sound->heardSeconds() : std::nullopt);
-        if (correction != 0.0 && inShow(shown + correction)) {
-            timeline.seekBy(now, correction);
-            frame.t = static_cast<float>(timeline.now(now));
-        }
-    }
+}
+
+// Once the frame showing `t` is presented, the music is told where the picture is, and keeps to
+// it on its own (Music::follow): it is moved to the picture, never the picture to it, held while
+// the show is paused. `Sound` is the player's music; `sound` is null where none plays.
+template <typename Sound>
+void keepTheMusicOnThePicture(Sound* sound, const Timeline& timeline, float t)
+{
+    if (sound != nullptr)
+        sound->follow(static_cast<double>(t), !timeline.paused());
 }

@@ -44,7 +44,6 @@ struct WebShow {
     std::unique_ptr<Music> music;
     Timeline timeline{0.0, 0.0, false};
     FreeClock freeClock;
-    SoundFollower follower;
     double scale = 1.0;
     Letterbox passes{0, 0, 0, 0};
     int canvasWidth = 0;
@@ -123,14 +122,15 @@ void frame(void* context)
         MAIN_THREAD_EM_ASM({ Module.onEnd(); });
         return;
     }
-    followTheMusic(show.music.get(), show.timeline, show.follower, show.freeClock, microseconds, now, step,
-                   requests.pauseToggled, requests.jumped);
+    renewAfterKeys(show.freeClock, microseconds, step, requests.pauseToggled, requests.jumped);
     const long long milliseconds = showMilliseconds(step.t);
     const float t = requests.picture ? static_cast<float>(static_cast<double>(milliseconds) / 1000.0) : step.t;
     drawShowFrame(*show.scene, *show.targets, *show.inputs, *show.output, t);
     if (requests.picture)
         handOverPicture(show, milliseconds);
     showTitle(show, t, show.timeline.paused());
+    // The browser shows the frame once this returns; the music keeps to it, as the window's does.
+    keepTheMusicOnThePicture(show.music.get(), show.timeline, t);
     MAIN_THREAD_EM_ASM({ Module.onFrame($0, $1, $2, $3); }, static_cast<double>(t), show.timeline.paused() ? 1 : 0,
                        show.passes.width, show.passes.height);
 }
@@ -195,20 +195,16 @@ EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound, int hel
     WebShow& show = theShow();
     show.music.reset();
     if (withSound != 0)
-        show.music = std::make_unique<Music>("/valdrim.mp3", static_cast<float>(start));
+        show.music = std::make_unique<Music>("/valdrim.mp3", static_cast<float>(start), true);
     const bool playing = show.music && show.music->isPlaying();
     if (!playing)
         show.music.reset();
     show.freeClock = FreeClock{};
     show.freeClock.restart(microsecondsNow());
     show.timeline = Timeline(start, show.freeClock.read(microsecondsNow()), loop != 0);
-    show.follower = SoundFollower{};
     show.requests = {};
-    if (held != 0) {
+    if (held != 0)
         show.timeline.pause(show.freeClock.read(microsecondsNow()));
-        if (show.music)
-            show.music->pause();
-    }
     show.running = true;
     emscripten_set_main_loop_arg(frame, &show, 0, EM_FALSE);
     return playing ? 1 : 0;

@@ -363,6 +363,56 @@ std::string windowTitle(const std::string& displayName, const std::string& title
     return text;
 }
 
+struct TitleReader::Connection {
+    explicit Connection(const std::string& name)
+        : x(name)
+    {
+    }
+    XConnection x;
+};
+
+TitleReader::TitleReader(const std::string& display, const std::string& title_)
+    : connection(std::make_unique<Connection>(display))
+    , title(title_)
+{
+}
+
+TitleReader::~TitleReader() = default;
+
+std::string TitleReader::read()
+{
+    Display* display = connection->x.display;
+    if (display == nullptr)
+        return {};
+    if (window == 0)
+        window = findNamed(display, DefaultRootWindow(display), title);
+    if (window == 0)
+        return {};
+    std::string text;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
+                           XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &left,
+                           &data) == Success && data != nullptr) {
+        text.assign(reinterpret_cast<const char*>(data), count);
+        XFree(data);
+    } else {
+        window = 0; // gone: looked for again next time
+    }
+    return text;
+}
+
+double titleShowTime(const std::string& title)
+{
+    const std::string dash = "\u2014 ";
+    const size_t at = title.find(dash);
+    if (at == std::string::npos)
+        return -1.0;
+    return std::atof(title.c_str() + at + dash.size());
+}
+
 bool requestClose(const std::string& displayName, const std::string& title)
 {
     return onNamedWindow(displayName, title, [](Display* display, Window window) {

@@ -108,6 +108,27 @@ struct WindowSize {
 WindowSize windowSize(const std::string& display, const std::string& title);
 // The UTF-8 title (_NET_WM_NAME) of the window named `title`; empty when there is none.
 std::string windowTitle(const std::string& display, const std::string& title);
+// A live window's title read again and again over one connection of the test's own, as often as
+// a test polls it: the window is looked for once, then only its title is read.
+class TitleReader {
+public:
+    TitleReader(const std::string& display, const std::string& title);
+    ~TitleReader();
+    TitleReader(const TitleReader&) = delete;
+    TitleReader& operator=(const TitleReader&) = delete;
+
+    // The UTF-8 title now; empty when the window is not (or no longer) there.
+    std::string read();
+
+private:
+    struct Connection;
+    std::unique_ptr<Connection> connection;
+    std::string title;
+    unsigned long window = 0;
+};
+// The show time in a live window's title, "demo — 48.00 s (paused)": negative when the title
+// holds none (before the first frame).
+double titleShowTime(const std::string& title);
 // Sends the window manager's close request (WM_DELETE_WINDOW) to the window named `title`.
 bool requestClose(const std::string& display, const std::string& title);
 // Gives the window named `title` the keyboard focus, as a window manager would on a click

@@ -141,60 +141,79 @@ TEST(TimelineTest, TheFreeClockIsTheClocksOwnUntilRestartedAndStaysFineForMonths
     EXPECT_LT(distinctAsOneFloat, 10) << "the run no longer shows the fault it guards against";
 }
 
-// The show time kept on the music heard, 60 frames a second, each row a heard position as a
-// function of the free clock: the show time never goes back between frames (but after an
-// anchor), and ends where the music is heard.
-TEST(TimelineTest, TheShowTimeFollowsTheMusicHeardWithoutGoingBack)
-{
-    struct Row {
-        const char* what;
-        double (*heard)(double clock); // negative: nothing heard
-        double end;                    // the show time expected at clock 5 s, within 1 ms
+// What the show tells its music, frame by frame.
+struct ToldSound {
+    struct Told {
+        double seconds;
+        bool running;
     };
-    const Row rows[] = {
-        {"no soundtrack: the free clock exactly", [](double) { return -1.0; }, 15.0},
-        {"held at the start until heard, then with it",
-         [](double c) { return c < 0.05 ? 10.0 : 10.0 + (c - 0.05); }, 14.95},
-        {"heard 10 ms ahead from 1 s: slewed forward", [](double c) { return c < 1.0 ? 10.0 + c : 10.01 + c; }, 15.01},
-        {"heard 10 ms behind from 1 s: slewed back", [](double c) { return c < 1.0 ? 10.0 + c : 9.99 + c; }, 14.99},
-        {"an audio stall of 0.3 s: the picture waits",
-         [](double c) { return c < 1.0 ? 10.0 + c : c < 1.3 ? 11.0 : 10.0 + c - 0.3; }, 14.7},
-        {"the music jumps 0.5 s ahead: so does the picture",
-         [](double c) { return c < 1.0 ? 10.0 + c : 10.5 + c; }, 15.5},
-        {"past the end of the track: the free clock from there",
-         [](double c) { return c < 1.0 ? 10.02 + c : -1.0; }, 15.02},
-    };
-    for (const Row& row : rows) {
-        Timeline timeline(10.0, 0.0, false);
-        SoundFollower follower;
-        double previous = -1.0;
-        for (int n = 0; n <= 300; ++n) {
-            const double clock = n / 60.0;
-            const double heard = row.heard(clock);
-            const double shown = timeline.now(clock);
-            timeline.seekBy(clock, follower.correction(clock, shown, heard < 0.0 ? std::nullopt : std::optional<double>(heard)));
-            const double t = timeline.now(clock);
-            if (n > 0 && previous > t)
-                ADD_FAILURE() << row.what << ": back from " << previous << " to " << t << " at frame " << n;
-            previous = t;
-        }
-        EXPECT_NEAR(previous, row.end, 0.001) << row.what;
-    }
+    std::vector<Told> told;
+    void follow(double seconds, bool running) { told.push_back({seconds, running}); }
+};
 
-    // After a seek: held at the target until the music is heard moving from it.
-    Timeline timeline(40.0, 0.0, false);
-    SoundFollower follower;
-    for (int n = 0; n < 60; ++n)
-        timeline.seekBy(n / 60.0, follower.correction(n / 60.0, timeline.now(n / 60.0), 40.0 + n / 60.0));
-    timeline.seekTo(1.0, 5.0);
-    follower.anchor();
-    const double heardFrom = 1.1; // the old sound drains until then
-    for (int n = 60; n <= 120; ++n) {
-        const double clock = n / 60.0;
-        const double heard = clock < heardFrom ? 5.0 : 5.0 + (clock - heardFrom);
-        timeline.seekBy(clock, follower.correction(clock, timeline.now(clock), heard));
-        EXPECT_NEAR(timeline.now(clock), heard, 1e-9) << clock;
+// The picture leads, as the live show and the page run their frames: its time is the free
+// clock's, frames early, late or missing alike (a loaded machine, an output that stalls), never
+// back and never held but by a key or the loop; and after each frame the music is told where
+// the picture is, and whether it moves.
+TEST(TimelineTest, ThePictureKeepsToTheFreeClockAndTellsTheMusicWhereItIs)
+{
+    struct Frame {
+        std::int64_t us;
+        enum Key { none, space, left, home } key = none;
+    };
+    const Frame frames[] = {
+        {0},         {16'667},    {33'333},    {1'250'000}, // a frame late by more than a second
+        {1'260'000}, {1'262'000}, {4'300'000},               // three seconds without a frame
+        {4'316'667, Frame::space}, {6'000'000}, {6'100'000, Frame::space}, {6'116'667},
+        {6'200'000, Frame::left}, {6'216'667}, {7'000'000, Frame::home}, {7'016'667},
+        {94'000'000}, // past the end: the loop starts again
+        {94'016'667},
+    };
+    ToldSound sound;
+    FreeClock clock;
+    Timeline timeline(40.0, clock.read(0), true);
+    float previous = -1.0f;
+    for (const Frame& f : frames) {
+        SCOPED_TRACE(f.us);
+        bool toggled = false, jumped = false;
+        const double before = clock.read(f.us);
+        if (f.key == Frame::space)
+            timeline.togglePause(before), toggled = true;
+        if (f.key == Frame::left)
+            timeline.seekBy(before, -5.0), jumped = true;
+        if (f.key == Frame::home)
+            timeline.seekTo(before, 0.0), jumped = true;
+        const double now = clock.read(f.us);
+        Timeline::Frame frame = timeline.frame(now);
+        ASSERT_FALSE(frame.over);
+        renewAfterKeys(clock, f.us, frame, toggled, jumped);
+        keepTheMusicOnThePicture(&sound, timeline, frame.t);
+        ASSERT_FALSE(sound.told.empty());
+        EXPECT_EQ(sound.told.back().seconds, static_cast<double>(frame.t));
+        EXPECT_EQ(sound.told.back().running, !timeline.paused());
+        if (!jumped && !frame.restarted && !toggled) {
+            if (timeline.paused())
+                EXPECT_EQ(frame.t, previous) << "a paused picture holds";
+            else
+                EXPECT_GT(frame.t, previous) << "a running picture never holds or goes back";
+        }
+        previous = frame.t;
     }
+    // No key before the pause: the free clock's own reading from the start.
+    EXPECT_EQ(sound.told[6].seconds, static_cast<double>(static_cast<float>(40.0 + static_cast<double>(4.3f))));
+    // Held from 44.32 for 1.78 s, then on: 6.2 s of clock less the held time, less 5 s, is 39.42.
+    EXPECT_NEAR(sound.told[11].seconds, 44.32 + (6.2 - 6.1) - 5.0, 1e-5);
+    EXPECT_NEAR(sound.told[13].seconds, 0.0, 1e-6);
+    EXPECT_TRUE(sound.told.back().running);
+    EXPECT_LT(sound.told.back().seconds, 1.0) << "looped";
+}
+
+// Without a soundtrack (a null sound) the picture runs all the same.
+TEST(TimelineTest, WithoutMusicThePictureRunsAllTheSame)
+{
+    Timeline timeline(10.0, 0.0, false);
+    keepTheMusicOnThePicture(static_cast<ToldSound*>(nullptr), timeline, timeline.frame(2.0).t);
+    EXPECT_EQ(timeline.frame(2.0).t, 12.0f);
 }
 
 } // namespace
