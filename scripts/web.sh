@@ -5,7 +5,8 @@
 #   scripts/web.sh          build (installing emscripten when missing) and pack
 #   scripts/web.sh serve    serve build-web/demo-web on 127.0.0.1 and print the address
 #   scripts/web.sh test     the page's tests in headless chromium (after a build)
-#   scripts/web.sh bench    the page's frame rate and sizes against the native --bench
+#   scripts/web.sh bench    the page's frame rate, render scale and lag behind the music (Mesa and
+#                           SwiftShader, 1280x720 and a phone's size), its sizes, and the native --bench
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
