@@ -1,10 +1,12 @@
 #!/bin/bash
-# The show in a browser: builds build-web/demo-web/ (index.html, demo.js, demo.wasm,
-# valdrim.mp3) with Debian's emscripten and packs it as a zip.
+# The show in a browser: builds build-web/demo-web/ (index.html with its scripts and styles,
+# demo.js, demo.wasm, valdrim.mp3, the control bar's media-chrome.js, the poster and icon) with
+# Debian's emscripten and packs it as a zip.
 #   scripts/web.sh          build (installing emscripten when missing) and pack
 #   scripts/web.sh serve    serve build-web/demo-web on 127.0.0.1 and print the address
 #   scripts/web.sh test     the page's tests in headless chromium (after a build)
-#   scripts/web.sh bench    the page's frame rate and sizes against the native --bench
+#   scripts/web.sh bench    the page's frame rate, render scale and lag behind the music (Mesa and
+#                           SwiftShader, 1280x720 and a phone's size), its sizes, and the native --bench
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,6 +27,10 @@ build() {
     command -v npm >/dev/null || need_packages nodejs npm
     if [ ! -d tests/web/node_modules/puppeteer-core ]; then
         (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+    fi
+    # The page's control bar (media-chrome), locked in demo/web and shipped by the build.
+    if [ ! -f demo/web/node_modules/media-chrome/dist/iife/index.js ]; then
+        (cd demo/web && npm ci --no-audit --no-fund --loglevel=error)
     fi
     # The soundtrack comes from the native build's synthesizer.
     if [ ! -f build/bin/valdrim.mp3 ]; then

@@ -1,12 +1,15 @@
 // The browser's player: the show on a WebGL 2 canvas, its music through Web Audio. The page
-// (page.html) opens it, fetches the soundtrack into the file system, and hands over on the
-// click with webStart; from then on the browser's animation frames drive webFrame.
+// (page.html and its scripts) opens it, fetches the soundtrack into the file system, and hands
+// over on the click with webStart; from then on the browser's animation frames drive frame().
+// The page's show element (media.js) is the only caller of the other exports: it plays,
+// pauses and seeks through them, and hears of each frame through Module.onFrame.
 
 #include "player/show_clock.h"
 #include "player/timeline.h"
 
 #include "music/music.h"
 #include "show/show.h"
+#include "show/show_cues.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -16,7 +19,6 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -24,7 +26,7 @@ namespace {
 // What the page reports, by number, in page.html's messages.
 enum OpenResult { opened = 0, noWebGl2 = 1, noHalfFloatTarget = 2 };
 
-// The keys, as the windowed native show has them; what they ask of the frame.
+// What the page asked since the last frame, for the music to follow in it.
 struct KeyRequests {
     bool pauseToggled = false;
     bool jumped = false;
@@ -43,6 +45,7 @@ struct WebShow {
     Timeline timeline{0.0, 0.0, false};
     FreeClock freeClock;
     double scale = 1.0;
+    Letterbox passes{0, 0, 0, 0};
     int canvasWidth = 0;
     int canvasHeight = 0;
     bool running = false;
@@ -64,6 +67,7 @@ void fitCanvas(WebShow& show)
     const double ratio = emscripten_get_device_pixel_ratio();
     const int width = std::max(1, static_cast<int>(std::lround(cssWidth * ratio)));
     const int height = std::max(1, static_cast<int>(std::lround(cssHeight * ratio)));
+    // The targets are also dropped by a new render scale, and made again here.
     if (width == show.canvasWidth && height == show.canvasHeight && show.targets)
         return;
     show.canvasWidth = width;
@@ -72,7 +76,8 @@ void fitCanvas(WebShow& show)
     const Letterbox picture = computeLetterbox(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
     show.inputs.reset();
     show.targets.reset();
-    show.targets.emplace(passSize(picture, show.scale));
+    show.passes = passSize(picture, show.scale);
+    show.targets.emplace(show.passes);
     show.output.emplace(static_cast<int>(picture.x), static_cast<int>(picture.y), picture.width, picture.height);
     show.inputs.emplace(*show.scene, *show.targets);
     show.picture.resize(static_cast<size_t>(picture.width) * picture.height * 4);
@@ -126,43 +131,8 @@ void frame(void* context)
     showTitle(show, t, show.timeline.paused());
     // The browser shows the frame once this returns; the music keeps to it, as the window's does.
     keepTheMusicOnThePicture(show.music.get(), show.timeline, t);
-}
-
-EM_BOOL onKey(int, const EmscriptenKeyboardEvent* key, void* context)
-{
-    WebShow& show = *static_cast<WebShow*>(context);
-    if (!show.running)
-        return EM_FALSE;
-    const std::string_view name(key->key);
-    const double clock = show.freeClock.read(microsecondsNow());
-    const double step = key->shiftKey ? 1.0 : 5.0;
-    if (name == " ") {
-        show.timeline.togglePause(clock);
-        show.requests.pauseToggled = !show.requests.pauseToggled;
-        return EM_TRUE;
-    }
-    if (name == "s" || name == "S") {
-        show.requests.picture = true;
-        return EM_TRUE;
-    }
-    if (name == "f" || name == "F") {
-        MAIN_THREAD_EM_ASM({ Module.toggleFullscreen(); });
-        return EM_TRUE;
-    }
-    if (name == "ArrowRight")
-        show.timeline.seekBy(clock, step);
-    else if (name == "ArrowLeft")
-        show.timeline.seekBy(clock, -step);
-    else if (name == "PageUp")
-        show.timeline.nextShot(clock);
-    else if (name == "PageDown")
-        show.timeline.previousShot(clock);
-    else if (name == "Home")
-        show.timeline.seekTo(clock, 0.0);
-    else
-        return EM_FALSE;
-    show.requests.jumped = true;
-    return EM_TRUE;
+    MAIN_THREAD_EM_ASM({ Module.onFrame($0, $1, $2, $3); }, static_cast<double>(t), show.timeline.paused() ? 1 : 0,
+                       show.passes.width, show.passes.height);
 }
 
 EM_BOOL onContextLost(int, const void*, void* context)
@@ -209,8 +179,10 @@ EMSCRIPTEN_KEEPALIVE int webOpen(double scale)
         return noHalfFloatTarget;
     show.scale = scale;
     show.scene.emplace();
+    // The seek bar marks the shots, and previous/next track goes to them.
+    MAIN_THREAD_EM_ASM({ Module.onOpened(Array.from(HEAPF32.subarray($0 >> 2, ($0 >> 2) + $1)), $2); },
+                       ShowCues::shotStarts, ShowCues::shotCount, ShowCues::showLength);
     fitCanvas(show);
-    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, &show, EM_FALSE, onKey);
     emscripten_set_webglcontextlost_callback("#canvas", &show, EM_FALSE, onContextLost);
     return opened;
 }
@@ -242,6 +214,59 @@ EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound, int hel
 EMSCRIPTEN_KEEPALIVE void webRequestPicture()
 {
     theShow().requests.picture = true;
+}
+
+// Holds (1) or resumes (0) the running show; the music follows in the next frame.
+EMSCRIPTEN_KEEPALIVE void webSetPaused(int paused)
+{
+    WebShow& show = theShow();
+    if (!show.running || (paused != 0) == show.timeline.paused())
+        return;
+    show.timeline.togglePause(show.freeClock.read(microsecondsNow()));
+    show.requests.pauseToggled = !show.requests.pauseToggled;
+}
+
+// Jumps to `seconds` (kind 0), to the next shot (1) or to the previous one (-1).
+EMSCRIPTEN_KEEPALIVE void webSeek(int kind, double seconds)
+{
+    WebShow& show = theShow();
+    if (!show.running)
+        return;
+    const double clock = show.freeClock.read(microsecondsNow());
+    if (kind > 0)
+        show.timeline.nextShot(clock);
+    else if (kind < 0)
+        show.timeline.previousShot(clock);
+    else
+        show.timeline.seekTo(clock, seconds);
+    show.requests.jumped = true;
+}
+
+// The show time now, as the next frame would draw it (before its music correction).
+EMSCRIPTEN_KEEPALIVE double webTime()
+{
+    WebShow& show = theShow();
+    return show.timeline.now(show.freeClock.read(microsecondsNow()));
+}
+
+// Where the music heard is, in seconds (-1 without one), for the benchmark's picture-to-sound lag.
+EMSCRIPTEN_KEEPALIVE double webHeard()
+{
+    WebShow& show = theShow();
+    const std::optional<double> heard = show.music ? show.music->heardSeconds() : std::nullopt;
+    return heard ? *heard : -1.0;
+}
+
+// Renders the passes at `scale` times the picture's size from the next frame on; the picture's
+// place and size stay.
+EMSCRIPTEN_KEEPALIVE void webSetScale(double scale)
+{
+    WebShow& show = theShow();
+    if (scale == show.scale || !show.scene)
+        return;
+    show.scale = scale;
+    show.inputs.reset();
+    show.targets.reset();
 }
 
 } // extern "C"

@@ -7,7 +7,8 @@ import path from 'node:path';
 import { spawnSync } from 'node:child_process';
 import puppeteer from 'puppeteer-core';
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.mp3': 'audio/mpeg' };
+const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
+                '.mp3': 'audio/mpeg', '.jpg': 'image/jpeg', '.svg': 'image/svg+xml', '.txt': 'text/plain' };
 
 // Serves `folder`; the names in `hidden` answer 404. Resolves to { url, close, bytes }, where
 // bytes counts what was sent.
@@ -51,11 +52,15 @@ export async function launch(flags = mesa, size = { width: 640, height: 360 }) {
   });
 }
 
-// Opens the page at `query` and waits until it is ready for the click or has said why not.
-export async function open(browser, url, query = '', size = { width: 640, height: 360 }) {
+// Opens the page at `query` and waits until it is ready for the click or has said why not; with
+// `device` (one of puppeteer's KnownDevices), as that device: its size, pixel ratio and touch.
+export async function open(browser, url, query = '', size = { width: 640, height: 360 }, device = null) {
   const page = await browser.newPage();
   page.on('pageerror', error => console.log('page error:', error.message));
-  await page.setViewport({ ...size, deviceScaleFactor: 1 });
+  if (device)
+    await page.emulate(device);
+  else
+    await page.setViewport({ ...size, deviceScaleFactor: 1 });
   await page.goto(url + query);
   await page.waitForFunction(() => window.demoPage && (demoPage.ready || demoPage.failed), { timeout: 120000 });
   return page;
