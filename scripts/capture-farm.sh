@@ -162,6 +162,7 @@ for k in $(seq 0 $((segments - 1))); do
   find "seg-$k" -name '*.png' -exec mv -t frames {} +
 done
 cd "$OLDPWD"
+say "joining $frames frames into $out"
 if ! joined=$("$demo" --capture "$out" "${options[@]}" --join "$work/frames/%06d.png" 2>&1); then
   say "the join failed: $(tail -n 1 <<<"$joined")"
   exit 1
