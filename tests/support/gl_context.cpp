@@ -29,7 +29,8 @@ void keepGraphicsDriverLoaded()
         [](dl_phdr_info* info, size_t, void* found) {
             const char* name = info->dlpi_name;
             if (name != nullptr
-                && (std::strstr(name, "_dri.so") != nullptr || std::strstr(name, "libgallium") != nullptr))
+                && (std::strstr(name, "_dri.so") != nullptr || std::strstr(name, "libgallium") != nullptr
+                    || std::strstr(name, "libvulkan") != nullptr)) // zink's Vulkan loader and driver
                 static_cast<std::vector<std::string>*>(found)->emplace_back(name);
             return 0;
         },
