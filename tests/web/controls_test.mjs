@@ -46,7 +46,7 @@ function waitForSound(page, audible) {
 }
 
 test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a swipe stays, full screen', async () => {
-  const page = await open(browser, server.url, '?t=20', null, phone);
+  const page = await open(browser, server.url, '?t=20', null, null, phone);
   assert.equal(await page.$eval('#prompt', e => e.textContent), 'tap to start');
   await page.touchscreen.tap(422, 195);
   await page.waitForFunction(() => demoPage.started && !show.paused, { timeout: 30000 });
