@@ -140,22 +140,20 @@ test('mouse: the seek bar lands on the still of its time, and every control is n
 });
 
 test('media conventions: the Media Session, the wake lock, the link preview', async () => {
-  // Records the handlers the page gives the Media Session, so that the test can act as the system.
-  const watched = await browser.newPage();
-  await watched.evaluateOnNewDocument(() => {
-    window.sessionActions = {};
-    const set = navigator.mediaSession.setActionHandler.bind(navigator.mediaSession);
-    navigator.mediaSession.setActionHandler = (action, handler) => {
-      window.sessionActions[action] = handler;
-      set(action, handler);
-    };
+  // Records the handlers the page gives the Media Session, so that the test can act as the system;
+  // the wake lock allowed, as a visible page's is.
+  const watched = await open(browser, server.url, '?t=30', undefined, async page => {
+    await page.evaluateOnNewDocument(() => {
+      window.sessionActions = {};
+      const set = navigator.mediaSession.setActionHandler.bind(navigator.mediaSession);
+      navigator.mediaSession.setActionHandler = (action, handler) => {
+        window.sessionActions[action] = handler;
+        set(action, handler);
+      };
+    });
+    await (await page.target().createCDPSession()).send('Browser.setPermission', {
+      permission: { name: 'screen-wake-lock' }, setting: 'granted', origin: new URL(server.url).origin });
   });
-  const cdp = await watched.target().createCDPSession();
-  await cdp.send('Browser.setPermission', { permission: { name: 'screen-wake-lock' }, setting: 'granted',
-                                            origin: new URL(server.url).origin });
-  await watched.setViewport({ width: 640, height: 360 });
-  await watched.goto(server.url + '?t=30');
-  await watched.waitForFunction(() => window.demoPage && demoPage.ready, { timeout: 120000 });
   const session = await watched.evaluate(() => ({
     title: navigator.mediaSession.metadata?.title, artwork: navigator.mediaSession.metadata?.artwork.map(a => a.src),
     actions: Object.keys(sessionActions).sort() }));
