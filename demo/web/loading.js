@@ -4,12 +4,17 @@
 // with a progress bar, the overlay's start on a click, a tap, Enter or Space, and the messages
 // for what the browser lacks.
 const query = new URLSearchParams(location.search);
-const pinnedScale = parseFloat(query.get('scale'));
+// A number from the address within [low, high]; `otherwise` when there is none (0 is a number,
+// taken to the nearest end of the range like any other).
+function numberOption(name, low, high, otherwise) {
+  const value = parseFloat(query.get(name));
+  return Number.isFinite(value) ? Math.min(Math.max(value, low), high) : otherwise;
+}
 const options = {
-  start: Math.min(Math.max(parseFloat(query.get('t')) || 0, 0), 86.39),
+  start: numberOption('t', 0, 86.39, 0),
   loop: query.has('loop'),
   // A scale from the address is pinned; without one the page adapts it (scale.js).
-  scale: Number.isFinite(pinnedScale) ? Math.min(Math.max(pinnedScale, 0.25), 1) : null,
+  scale: numberOption('scale', 0.25, 1, null),
   still: query.has('still'),
 };
 const show = document.getElementById('show');
@@ -121,15 +126,14 @@ function begin(from, held) {
   show.started(from, held);
   // The show's main loop asked for its frame first: this callback comes once that frame is drawn.
   requestAnimationFrame(() => { page.firstFrameAt = performance.now(); });
-  if (page.sound === 'missing') {
-    page.sound = 'silent';
+  // Said for each start (play again too) with its own reason, in one notice.
+  if (!page.soundBytes)
     notice('The soundtrack valdrim.mp3 was not found (' + page.soundError + '): the show plays in silence.');
-  } else if (!playing && page.sound !== 'silent') {
-    page.sound = 'silent';
+  else if (!playing)
     notice('The soundtrack valdrim.mp3 could not be decoded or played: the show plays in silence.');
-  } else if (playing) {
-    page.sound = 'playing';
-  }
+  else
+    notice(null);
+  page.sound = playing ? 'playing' : 'silent';
   document.getElementById('canvas').focus();
 }
 show.begin = begin;
@@ -140,15 +144,22 @@ function startFromOverlay(event) {
   begin(show.state.time, options.still);
 }
 
-// A message over the running show, which goes on.
+// A message over the running show, which goes on; null takes it away.
 function notice(text) {
-  const note = document.createElement('div');
-  note.id = 'notice';
+  let note = document.getElementById('notice');
+  if (text === null) {
+    note?.remove();
+    return;
+  }
+  if (!note) {
+    note = document.createElement('div');
+    note.id = 'notice';
+    // Within the controller, so that it shows in full screen too.
+    note.slot = 'top-chrome';
+    note.setAttribute('noautohide', '');
+    document.getElementById('player').appendChild(note);
+  }
   note.textContent = text;
-  // Within the controller, so that it shows in full screen too.
-  note.slot = 'top-chrome';
-  note.setAttribute('noautohide', '');
-  document.getElementById('player').appendChild(note);
 }
 
 function touchScreen() { return matchMedia('(pointer: coarse)').matches; }
@@ -170,7 +181,9 @@ var Module = {
       fail('This browser\'s WebGL 2 cannot render to half-float targets (EXT_color_buffer_float): the show needs them.');
       return;
     }
+    page.opened = true;
     soundtrack.then(() => {
+      // A context lost while the soundtrack came in has said so for good.
       if (page.failed)
         return;
       page.ready = true;

@@ -46,7 +46,7 @@ function waitForSound(page, audible) {
 }
 
 test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a swipe stays, full screen', async () => {
-  const page = await open(browser, server.url, '?t=20', null, phone);
+  const page = await open(browser, server.url, '?t=20', null, null, phone);
   assert.equal(await page.$eval('#prompt', e => e.textContent), 'tap to start');
   await page.touchscreen.tap(422, 195);
   await page.waitForFunction(() => demoPage.started && !show.paused, { timeout: 30000 });
@@ -55,8 +55,10 @@ test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a 
   await page.waitForFunction(() => player.hasAttribute('userinactive'), { timeout: 60000 });
   await page.touchscreen.tap(422, 120);
   await page.waitForFunction(() => !player.hasAttribute('userinactive'), { timeout: 30000 });
+  const small = await page.$$eval('#bar > *', controls => controls.map(c => [c.localName, c.getBoundingClientRect()])
+    .filter(([, r]) => r.width > 0 && (r.width < 44 || r.height < 44)).map(([name]) => name));
+  assert.deepEqual(small, [], 'every touch target is at least 44x44 CSS pixels');
   const pauseButton = await centre(page, 'media-play-button');
-  assert.ok(pauseButton.width >= 44 && pauseButton.height >= 44, 'a touch target of 44 CSS pixels');
   await page.touchscreen.tap(pauseButton.x, pauseButton.y);
   await page.waitForFunction(() => document.title.endsWith('(paused)'), { timeout: 30000 });
   const [a, b] = [await nextPicture(page), await nextPicture(page)];
@@ -138,22 +140,20 @@ test('mouse: the seek bar lands on the still of its time, and every control is n
 });
 
 test('media conventions: the Media Session, the wake lock, the link preview', async () => {
-  // Records the handlers the page gives the Media Session, so that the test can act as the system.
-  const watched = await browser.newPage();
-  await watched.evaluateOnNewDocument(() => {
-    window.sessionActions = {};
-    const set = navigator.mediaSession.setActionHandler.bind(navigator.mediaSession);
-    navigator.mediaSession.setActionHandler = (action, handler) => {
-      window.sessionActions[action] = handler;
-      set(action, handler);
-    };
+  // Records the handlers the page gives the Media Session, so that the test can act as the system;
+  // the wake lock allowed, as a visible page's is.
+  const watched = await open(browser, server.url, '?t=30', undefined, async page => {
+    await page.evaluateOnNewDocument(() => {
+      window.sessionActions = {};
+      const set = navigator.mediaSession.setActionHandler.bind(navigator.mediaSession);
+      navigator.mediaSession.setActionHandler = (action, handler) => {
+        window.sessionActions[action] = handler;
+        set(action, handler);
+      };
+    });
+    await (await page.target().createCDPSession()).send('Browser.setPermission', {
+      permission: { name: 'screen-wake-lock' }, setting: 'granted', origin: new URL(server.url).origin });
   });
-  const cdp = await watched.target().createCDPSession();
-  await cdp.send('Browser.setPermission', { permission: { name: 'screen-wake-lock' }, setting: 'granted',
-                                            origin: new URL(server.url).origin });
-  await watched.setViewport({ width: 640, height: 360 });
-  await watched.goto(server.url + '?t=30');
-  await watched.waitForFunction(() => window.demoPage && demoPage.ready, { timeout: 120000 });
   const session = await watched.evaluate(() => ({
     title: navigator.mediaSession.metadata?.title, artwork: navigator.mediaSession.metadata?.artwork.map(a => a.src),
     actions: Object.keys(sessionActions).sort() }));

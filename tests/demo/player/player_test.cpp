@@ -12,6 +12,10 @@
 #include <fstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace DemoTest;
@@ -24,6 +28,16 @@ Exit runDemo(std::vector<std::string> arguments, std::vector<std::string> enviro
     arguments.insert(arguments.begin(), demoBinary);
     DemoProcess demo(demoBinary, environment, arguments);
     return demo.wait(seconds);
+}
+
+// Polls `condition` until it holds; false when it did not within `seconds`.
+template <typename Condition>
+bool waitUntil(Condition condition, double seconds)
+{
+    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (condition())
+            return true;
+    return false;
 }
 
 int lines(const std::string& text)
@@ -219,12 +233,12 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     EXPECT_EQ(huge.status, 1);
     EXPECT_NE(huge.err.find("larger"), std::string::npos) << huge.err;
 
-    // Ctrl-C half-way through.
+    // Ctrl-C half-way through, once the encoder is writing its file.
     {
         std::vector<std::string> arguments = capture;
         arguments.insert(arguments.begin(), demoBinary);
         DemoProcess demo(demoBinary, {}, arguments);
-        std::this_thread::sleep_for(std::chrono::seconds(4));
+        ASSERT_TRUE(waitUntil([&] { return folder.entries() > 0; }, 60.0)) << "the capture never began";
         demo.signal(SIGINT);
         const Exit interrupted = demo.wait(30.0);
         EXPECT_TRUE(interrupted.exited);
@@ -311,15 +325,6 @@ std::string standInEncoder(const fs::path& bin, const std::string& body)
     }
     fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
     return "PATH=" + bin.string() + ":/usr/bin:/bin";
-}
-
-template <typename Condition>
-bool waitUntil(Condition condition, double seconds)
-{
-    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-        if (condition())
-            return true;
-    return false;
 }
 
 TEST(PlayerTest, AnImageCaptureReplacesNoFrameItDidNotWrite)
@@ -427,6 +432,19 @@ TEST(PlayerTest, AnEncoderThatFailsOrIsStoppedAtTheEndWritesNothing)
     EXPECT_EQ(folder.entries(), 0u);
 }
 
+// Whether the pipe that is process `pid`'s standard input holds all it can: its writer waits.
+bool inputPipeIsFull(pid_t pid)
+{
+    const int fd = open(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int held = 0;
+    const int capacity = fcntl(fd, F_GETPIPE_SZ);
+    const bool full = ioctl(fd, FIONREAD, &held) == 0 && capacity > 0 && held >= capacity;
+    close(fd);
+    return full;
+}
+
 // A capture whose encoder has stopped reading still ends on Ctrl-C or SIGTERM, with the first
 // signal's status, the encoder stopped and nothing left behind.
 TEST(PlayerTest, AStuckEncoderIsStoppedBySignals)
@@ -440,9 +458,9 @@ TEST(PlayerTest, AStuckEncoderIsStoppedBySignals)
         DemoProcess demo(demoBinary, {stuck},
                          {demoBinary, "--capture", folder / "x.mp4", "--size", "640x360", "--fps", "10", "--to", "5"});
         ASSERT_TRUE(waitUntil([&] { return fs::exists(pidFile) && fs::file_size(pidFile) > 0; }, 60.0));
-        std::this_thread::sleep_for(std::chrono::seconds(2));
         pid_t encoder = 0;
         std::ifstream(pidFile) >> encoder;
+        ASSERT_TRUE(waitUntil([&] { return inputPipeIsFull(encoder); }, 60.0)) << "the demo never filled the pipe";
         for (const int signal : signals)
             demo.signal(signal);
         const Exit exit = demo.wait(60.0);
@@ -491,15 +509,20 @@ TEST(PlayerTest, AWindowOfTheChosenSizeStartsWhereAskedAndATapOfEscapeEndsIt)
     EXPECT_EQ(size.width, 640);
     EXPECT_EQ(size.height, 360);
 
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    // The window lies wherever the windowing library centred it.
+    const auto bluePixels = [](const Image& shown) {
+        int blue = 0;
+        for (int y = 0; y < shown.height; ++y)
+            for (int x = 0; x < shown.width; ++x) {
+                const unsigned char* p = shown.at(x, y);
+                blue += p[2] > 120 && p[2] > p[0] + 80 && p[2] > p[1] + 40;
+            }
+        return blue;
+    };
+    // However long start-up takes, the first pictures show the grid.
+    waitForScreen(screen.display, [&](const Image& shown) { return bluePixels(shown) > 500; }, 120.0);
     const Image shown = screenshot(screen.display, std::string(WORK_DIR) + "/windowed-53s.png");
-    int blue = 0; // the window lies wherever the windowing library centred it
-    for (int y = 0; y < shown.height; ++y)
-        for (int x = 0; x < shown.width; ++x) {
-            const unsigned char* p = shown.at(x, y);
-            blue += p[2] > 120 && p[2] > p[0] + 80 && p[2] > p[1] + 40;
-        }
-    EXPECT_GT(blue, 500) << "the grid of 53 s";
+    EXPECT_GT(bluePixels(shown), 500) << "the grid of 53 s";
 
     // A tap: pressed and released at once, far shorter than a frame here.
     ASSERT_TRUE(setKey(screen.display, "Escape", true));
@@ -525,7 +548,7 @@ TEST(PlayerTest, AFullScreenSizeMustBeOneTheDisplayOffers)
     const WindowSize size = windowSize(screen.display, "OpenGL");
     EXPECT_EQ(size.width, 800);
     EXPECT_EQ(size.height, 600);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(waitForPicture(screen.display, 120.0)) << "no picture was drawn";
     ASSERT_TRUE(setKey(screen.display, "Escape", true));
     const Exit exit = demo.wait(30.0);
     setKey(screen.display, "Escape", false);
