@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -37,23 +38,42 @@ void recordSignal(int signal)
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previousActions[3];
 
-// Whichever connection (ours, the windowing library's, the GL driver's) first finds the X server
-// gone ends the program here: one line and status 1, for a supervisor to start it again. Xlib's
-// own handler says it in two lines, and nothing may return from here; exiting without the
-// destructors keeps every library from talking to the dead connection on the way out.
-int displayLost(Display* /*display*/)
+// The display's server gone (ended, killed, the connection broken): Xlib cannot go on, and its
+// own handler prints a message per connection that sees it and exits from whichever thread met
+// it, running the exit handlers while other threads still draw, which ended some runs with 0.
+// Here the first thread to meet it says so in one line and ends the process with 1 at once;
+// any other waits for that end. Only what a signal handler may do is done.
+std::atomic<bool> displayLost{false};
+
+void writeAll(const char* text)
 {
-    std::fflush(stdout);
-    static const char line[] = "demo: the display was lost (its X server ended or closed the connection)\n";
-    [[maybe_unused]] const ssize_t written = ::write(2, line, sizeof line - 1);
-    _exit(1);
+    for (size_t left = std::strlen(text); left > 0;) {
+        const ssize_t written = ::write(2, text, left);
+        if (written <= 0)
+            return;
+        text += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+int endOnDisplayLoss(Display* display)
+{
+    if (!displayLost.exchange(true)) {
+        writeAll("demo: lost the connection to the display ");
+        writeAll(display != nullptr ? DisplayString(display) : "");
+        writeAll(" (its X server ended or broke the connection)\n");
+        _exit(1);
+    }
+    for (;;)
+        pause();
 }
 
 } // namespace
 
 DisplayConnection::DisplayConnection()
 {
-    XSetIOErrorHandler(displayLost);
+    // For every connection of the process, the windowing library's and GL's included.
+    XSetIOErrorHandler(endOnDisplayLoss);
     handle = XOpenDisplay(nullptr);
 }
 

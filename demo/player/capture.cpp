@@ -39,9 +39,15 @@ CaptureFormat captureFormatOf(const std::string& file)
     CaptureFormat format;
     const size_t slash = file.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-    const size_t percent = name.find('%');
-    if (percent != std::string::npos) {
-        // Exactly one frame number, %d or %0Nd: the name is later used as a format string.
+    // A video's name is only a name: a % in it is a character like any other.
+    if (endsWith(".mp4"))
+        format.kind = CaptureFormat::Kind::mp4;
+    else if (endsWith(".mkv"))
+        format.kind = CaptureFormat::Kind::mkv;
+    else if (endsWith(".webm"))
+        format.kind = CaptureFormat::Kind::webm;
+    else if (const size_t percent = name.find('%'); percent != std::string::npos) {
+        // Exactly one frame number, %d or %Nd or %0Nd: the encoder fills it in.
         size_t end = percent + 1;
         while (end < name.size() && name[end] >= '0' && name[end] <= '9')
             ++end;
@@ -50,12 +56,6 @@ CaptureFormat captureFormatOf(const std::string& file)
                                file.substr(0, file.size() - name.size()).find('%') == std::string::npos;
         format.kind = oneNumber && endsWith(".png") ? CaptureFormat::Kind::images : CaptureFormat::Kind::unsupported;
     }
-    else if (endsWith(".mp4"))
-        format.kind = CaptureFormat::Kind::mp4;
-    else if (endsWith(".mkv"))
-        format.kind = CaptureFormat::Kind::mkv;
-    else if (endsWith(".webm"))
-        format.kind = CaptureFormat::Kind::webm;
     return format;
 }
 
@@ -80,9 +80,18 @@ unsigned captureFrameCount(double from, double to, double fps)
 
 std::string frameFileName(const std::string& pattern, unsigned n)
 {
-    char name[4096];
-    std::snprintf(name, sizeof name, pattern.c_str(), n);
-    return name;
+    // As ffmpeg names them: its %Nd pads with zeros, whether or not the pattern says 0.
+    const size_t percent = pattern.rfind('%');
+    if (percent == std::string::npos)
+        return pattern;
+    size_t end = percent + 1;
+    unsigned width = 0;
+    for (; end < pattern.size() && pattern[end] >= '0' && pattern[end] <= '9'; ++end)
+        width = width * 10 + static_cast<unsigned>(pattern[end] - '0');
+    std::string number = std::to_string(n);
+    if (number.size() < width)
+        number.insert(0, width - number.size(), '0');
+    return pattern.substr(0, percent) + number + pattern.substr(end + 1);
 }
 
 std::vector<std::string> encoderArguments(const EncoderJob& job)

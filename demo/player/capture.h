@@ -24,7 +24,8 @@ float captureFrameTime(double from, double fps, unsigned n);
 // show draws (it rounds below the end of the show).
 unsigned captureFrameCount(double from, double to, double fps);
 
-// The file of frame n of a numbered image pattern such as frames/%05d.png.
+// The file of frame n of a numbered image pattern such as frames/%05d.png, named as ffmpeg names
+// it: %3d is padded with zeros too.
 std::string frameFileName(const std::string& pattern, unsigned n);
 
 struct EncoderJob {

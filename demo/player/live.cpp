@@ -403,6 +403,15 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop)
         window.close();
         return 1;
     }
+    // A window larger than GL draws would stay black and silent: said as --still says it.
+    const sf::Vector2u size = window.getSize();
+    if (const GLint largest = maximumPictureSize();
+        size.x > static_cast<unsigned>(largest) || size.y > static_cast<unsigned>(largest)) {
+        std::fprintf(stderr, "demo: a window of %ux%u is larger than this OpenGL can render (at most %dx%d)\n", size.x,
+                     size.y, largest, largest);
+        window.close();
+        return 1;
+    }
 
     const int status = play(window, display, options, stop);
     window.close();

@@ -46,6 +46,7 @@ struct WebShow {
     int canvasWidth = 0;
     int canvasHeight = 0;
     bool running = false;
+    bool lost = false; // the graphics context is gone: nothing starts again
     KeyRequests requests;
     std::vector<unsigned char> picture; // the last picture read back, grown only on resize
     char title[64] = {};
@@ -171,6 +172,7 @@ EM_BOOL onContextLost(int, const void*, void* context)
     if (show.running)
         emscripten_cancel_main_loop();
     show.running = false;
+    show.lost = true;
     show.music.reset();
     MAIN_THREAD_EM_ASM({ Module.onContextLost(); });
     return EM_TRUE;
@@ -221,6 +223,8 @@ EMSCRIPTEN_KEEPALIVE int webOpen(double scale)
 EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound, int held)
 {
     WebShow& show = theShow();
+    if (show.lost)
+        return 0;
     show.music.reset();
     if (withSound != 0)
         show.music = std::make_unique<Music>("/valdrim.mp3", static_cast<float>(start), true);

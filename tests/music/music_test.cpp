@@ -17,6 +17,7 @@
 #include <memory>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -81,13 +82,30 @@ Recording playAndRecordOnce(const std::string& path, double seconds, float start
     {
         Music music(path.c_str(), startSeconds);
         started = music.isPlaying();
-        if (act)
+        if (act) {
             act(music);
-        else
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        } else if (started) {
+            // Until `seconds` of the track have been heard, or all of it (nothing heard for half
+            // a second after it was), however late the output starts on a loaded machine.
+            bool heardAny = false;
+            double silentSince = DemoTest::now();
+            for (const double end = DemoTest::now() + seconds + 60.0; DemoTest::now() < end;
+                 std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+                const std::optional<double> heard = music.heardSeconds();
+                if (heard && *heard >= double(startSeconds) + seconds)
+                    break;
+                if (heard)
+                    heardAny = true, silentSince = DemoTest::now();
+                else if (heardAny && DemoTest::now() - silentSince > 0.5)
+                    break;
+            }
+        }
     }
-    // The tail of the sound is still on its way through the server.
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The tail of the sound is still on its way through the server: until the recording holds a
+    // third of a second more than when the music ended.
+    const long ended = fileSize(raw);
+    for (int i = 0; i < 1000 && fileSize(raw) < ended + 44100 / 3 * 8; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     recorder.signal(SIGTERM);
     recorder.wait(10.0);
 
@@ -187,6 +205,16 @@ double secondsOfTone(const std::vector<float>& samples, double frequency, double
 // Runs `work` on a thread of its own and waits for it at most `limit` seconds. Returns the
 // seconds it took, or a negative number when it was still running at the limit; it is then left
 // to run, since a test cannot end it, and the test fails instead of hanging.
+// Waits until `seconds` of the track have been heard; false when they were not within a minute.
+bool heardFor(const Music& music, double seconds)
+{
+    for (const double end = DemoTest::now() + 60.0; DemoTest::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (music.heardSeconds().value_or(0.0) >= seconds)
+            return true;
+    return false;
+}
+
 double secondsTaken(const std::function<void()>& work, double limit)
 {
     struct Shared {
@@ -435,7 +463,7 @@ TEST_F(MusicTest, DestructionEndsWhenTheAudioServerDiesOrStopsAnswering)
         ASSERT_TRUE(server.ready) << "could not start pulseaudio";
         auto* music = new Music(mp3.c_str());
         EXPECT_TRUE(music->isPlaying());
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(heardFor(*music, 0.3)) << "the music was never heard";
         server.stop(SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const double seconds = secondsTaken([music] { delete music; }, 5.0);
@@ -451,7 +479,7 @@ TEST_F(MusicTest, DestructionEndsWhenTheAudioServerDiesOrStopsAnswering)
         ASSERT_TRUE(server.ready) << "could not start pulseaudio";
         auto* music = new Music(mp3.c_str());
         EXPECT_TRUE(music->isPlaying());
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(heardFor(*music, 0.3)) << "the music was never heard";
         server.signal(SIGSTOP);
         const double seconds = secondsTaken([music] { delete music; }, 5.0);
         EXPECT_GE(seconds, 0.0) << "destruction hangs while the server is frozen";
@@ -493,7 +521,7 @@ TEST_F(MusicTest, OnlyRegularFilesAreOpenedAndBigOnesAreStreamed)
     {
         Music music(big.c_str());
         EXPECT_TRUE(music.isPlaying());
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_TRUE(heardFor(music, 0.5)) << "the music was never heard";
         EXPECT_LT(residentKiB() - before, 16 * 1024) << "the file is read into memory";
     }
     std::remove(big.c_str());

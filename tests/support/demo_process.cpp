@@ -160,7 +160,7 @@ XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& ex
     // Made before the fork: the child only execs.
     std::vector<std::string> arguments = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                                           std::to_string(width) + "x" + std::to_string(height) + "x24",
-                                          "+extension", "GLX", "-nolisten", "tcp", "-noreset"};
+                                          "+extension", "GLX", "-nolisten", "tcp", "-noreset", "-br"};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments)
@@ -192,19 +192,10 @@ XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& ex
         display = ":" + std::to_string(std::atoi(buffer));
 }
 
-void XvfbServer::kill(int signal)
-{
-    if (pid > 0) {
-        ::kill(pid, signal);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-}
-
 XvfbServer::~XvfbServer()
 {
     if (pid > 0) {
-        ::kill(pid, SIGTERM);
+        kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
     }
 }
@@ -268,6 +259,11 @@ DemoProcess::~DemoProcess()
     }
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
+}
+
+std::string DemoProcess::errorSoFar() const
+{
+    return slurp(errPath);
 }
 
 void DemoProcess::signal(int signal) const
@@ -538,6 +534,52 @@ Image screenshot(const std::string& display, const std::string& pngPath)
     return readImage(pngPath);
 }
 
+
+Image grabScreen(const std::string& displayName)
+{
+    Image image;
+    const XConnection connection(displayName);
+    Display* display = connection.display;
+    if (display == nullptr)
+        return image;
+    const int screen = DefaultScreen(display);
+    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
+    XImage* grabbed = XGetImage(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (grabbed == nullptr)
+        return image;
+    image.width = width;
+    image.height = height;
+    image.rgb.resize(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = XGetPixel(grabbed, x, y);
+            unsigned char* p = &image.rgb[3 * (static_cast<size_t>(y) * width + x)];
+            p[0] = static_cast<unsigned char>((pixel & grabbed->red_mask) >> 16);
+            p[1] = static_cast<unsigned char>((pixel & grabbed->green_mask) >> 8);
+            p[2] = static_cast<unsigned char>(pixel & grabbed->blue_mask);
+        }
+    XDestroyImage(grabbed);
+    return image;
+}
+
+bool waitForScreen(const std::string& display, const std::function<bool(const Image&)>& holds, double seconds)
+{
+    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (holds(grabScreen(display)))
+            return true;
+    return false;
+}
+
+bool waitForPicture(const std::string& display, double seconds)
+{
+    return waitForScreen(
+        display,
+        [](const Image& image) {
+            return std::any_of(image.rgb.begin(), image.rgb.end(), [](unsigned char c) { return c != 0; });
+        },
+        seconds);
+}
 
 long differingPixels(const Image& a, const Image& b)
 {

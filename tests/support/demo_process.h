@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,17 +19,15 @@ struct _XDisplay; // Xlib's display connection
 
 namespace DemoTest {
 
-// An Xvfb server with one screen of the given size, stopped on destruction; `extraArguments`
-// go to Xvfb as they stand (such as "-extension", "RANDR" for a server without it).
+// An Xvfb server with one screen of the given size and a black root window, stopped on
+// destruction; `extraArguments` go to Xvfb as they stand (such as "-extension", "RANDR" for a
+// server without it).
 class XvfbServer {
 public:
     XvfbServer(int width, int height, const std::vector<std::string>& extraArguments = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
-
-    // Ends the server with `signal` and waits for it, as a crashed or restarted X server ends.
-    void kill(int signal);
 
     std::string display; // ":N", empty when the server failed to start
 private:
@@ -62,6 +61,8 @@ public:
     void signal(int signal) const;
     // Whether the process has a handler of its own for `signal` (it then sees it, not dies of it).
     bool catches(int signal) const;
+    // What it has written to its standard error so far.
+    std::string errorSoFar() const;
     pid_t id() const { return pid; }
 
 private:
@@ -166,6 +167,12 @@ struct Image {
 
 // Grabs the whole screen, keeps a PNG copy at `pngPath` for people to look at, and returns it.
 Image screenshot(const std::string& display, const std::string& pngPath);
+// Grabs the whole screen straight from the server, quickly enough to poll it.
+Image grabScreen(const std::string& display);
+// Waits until `holds` is true of a grab of the screen; false when it never was within `seconds`.
+bool waitForScreen(const std::string& display, const std::function<bool(const Image&)>& holds, double seconds);
+// Waits until something is drawn on the screen (its root is black): a show's first picture.
+bool waitForPicture(const std::string& display, double seconds);
 // Any picture file ImageMagick reads, as 8-bit RGB; empty when it cannot be read.
 Image readImage(const std::string& path);
 

@@ -99,6 +99,12 @@ std::vector<float> readMono(const std::string& rawPath)
     return mono(frames.data(), frames.size() / 2);
 }
 
+double soundSeconds(const std::string& rawPath)
+{
+    const auto [first, end] = soundSpan(readMono(rawPath));
+    return end > first ? double(end - first) / rate : 0.0;
+}
+
 TrackMatch matchTrack(const std::string& recording, const std::string& mp3)
 {
     const std::string decoded =

@@ -13,6 +13,10 @@ namespace TestSupport {
 // mono in [-1, 1].
 std::vector<float> readMono(const std::string& rawPath);
 
+// Seconds from the first to past the last sound of a recording so far (raw, as readMono reads
+// it): for waiting until a player has been heard long enough.
+double soundSeconds(const std::string& rawPath);
+
 struct TrackMatch {
     double heardSeconds = 0.0;   // from the first to past the last sound
     double droppedSeconds = 0.0; // runs of digital silence taken out in between

@@ -4,17 +4,26 @@
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import puppeteer from 'puppeteer-core';
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.mp3': 'audio/mpeg' };
 
-// Serves `folder`; the names in `hidden` answer 404. Resolves to { url, close, bytes }, where
-// bytes counts what was sent.
-export function serve(folder, hidden = []) {
+// Serves `folder`; the names in `hidden` answer 404, those in `held` only once release(name) is
+// called. Resolves to { url, close, sent, release }, where sent.bytes counts what was sent.
+export function serve(folder, hidden = [], held = []) {
   const sent = { bytes: 0 };
+  const waiting = new Map(); // name -> answers held back
+  const released = new Set();
   const server = http.createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
+    if (held.includes(name) && !released.has(name)) {
+      waiting.set(name, [...(waiting.get(name) || []), () => answer(name, response)]);
+      return;
+    }
+    answer(name, response);
+  });
+  const answer = (name, response) => {
     const file = path.join(folder, path.normalize(name));
     if (hidden.includes(name) || !file.startsWith(folder) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       response.writeHead(404);
@@ -25,10 +34,15 @@ export function serve(folder, hidden = []) {
     sent.bytes += body.length;
     response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
     response.end(body);
-  });
+  };
   return new Promise(resolve => server.listen(0, '127.0.0.1', () => resolve({
     url: `http://127.0.0.1:${server.address().port}/`,
     sent,
+    release: name => {
+      released.add(name);
+      (waiting.get(name) || []).forEach(go => go());
+      waiting.delete(name);
+    },
     // The browser may keep a connection open long after its page has gone, which close()
     // alone would wait for.
     close: () => new Promise(done => {
@@ -52,9 +66,12 @@ export async function launch(flags = mesa, size = { width: 640, height: 360 }) {
 }
 
 // Opens the page at `query` and waits until it is ready for the click or has said why not.
-export async function open(browser, url, query = '', size = { width: 640, height: 360 }) {
+// `prepare(page)`, when given, runs before the page is loaded (to set up scripts of the test's).
+export async function open(browser, url, query = '', size = { width: 640, height: 360 }, prepare = null) {
   const page = await browser.newPage();
   page.on('pageerror', error => console.log('page error:', error.message));
+  if (prepare)
+    await prepare(page);
   await page.setViewport({ ...size, deviceScaleFactor: 1 });
   await page.goto(url + query);
   await page.waitForFunction(() => window.demoPage && (demoPage.ready || demoPage.failed), { timeout: 120000 });
@@ -115,4 +132,40 @@ export function nativeStill(demo, folder, t, size = '640x360', scale = 1) {
     if (run.status !== 0) throw new Error(`${demo} --still ${t} failed`);
   }
   return 'data:image/png;base64,' + fs.readFileSync(file).toString('base64');
+}
+
+// `count` busy loops (shell processes spinning) while the returned object's stop() is not called.
+export function busyLoops(count) {
+  const loops = Array.from({ length: count }, () => spawn('sh', ['-c', 'while :; do :; done'], { stdio: 'ignore' }));
+  return { stop: () => loops.forEach(loop => loop.kill('SIGKILL')) };
+}
+
+// The show times the page's title gives, sampled at each of the browser's frames for `seconds`
+// from now, with the moment (performance.now(), ms) each was read: [[ms, t], ...].
+export function titleTimes(page, seconds) {
+  return page.evaluate(async seconds => {
+    const readings = [];
+    const end = performance.now() + seconds * 1000;
+    while (performance.now() < end) {
+      await new Promise(r => requestAnimationFrame(r));
+      const t = parseFloat(document.title.replace(/^demo \u2014 /, ''));
+      if (Number.isFinite(t))
+        readings.push([performance.now(), t]);
+    }
+    return readings;
+  }, seconds);
+}
+
+// Every step back in title readings, and the most the show time fell behind the clock between
+// any two of them (how long the picture held).
+export function stepsAndHold(readings) {
+  const steps = [];
+  let hold = 0, earliest = Infinity;
+  readings.forEach(([ms, t], i) => {
+    if (i > 0 && t < readings[i - 1][1])
+      steps.push(`${readings[i - 1][1]} -> ${t}`);
+    earliest = Math.min(earliest, ms / 1000 - t);
+    hold = Math.max(hold, ms / 1000 - t - earliest);
+  });
+  return { steps, hold };
 }

@@ -6,7 +6,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { serve, launch, open, click, nextPicture, compare, nativeStill, mesa, swiftshader } from './harness.mjs';
+import { serve, launch, open, click, nextPicture, compare, nativeStill, mesa, swiftshader, busyLoops, titleTimes,
+         stepsAndHold } from './harness.mjs';
 
 const [folder, demo, work] = process.argv.slice(2).map(p => path.resolve(p));
 let server, browser;
@@ -154,7 +155,8 @@ test('without the soundtrack the page says so and the picture plays', async () =
     const notice = await page.$eval('#notice', e => e.textContent);
     assert.match(notice, /valdrim\.mp3 was not found.*plays in silence/);
     const first = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
-    await new Promise(r => setTimeout(r, 1500));
+    await page.waitForFunction(first => parseFloat(document.title.replace(/^demo \u2014 /, '')) > first,
+                               { timeout: 30000 }, first).catch(() => {});
     const later = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
     assert.ok(later > first, `the show goes on (${first} s, then ${later} s)`);
     await page.close();
@@ -173,7 +175,8 @@ test('keys: Space holds and resumes, Right jumps 5 s, S downloads the still', as
   await page.keyboard.press('Space');
   await page.waitForFunction(() => !document.title.endsWith('(paused)'));
   const resumed = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
-  await new Promise(r => setTimeout(r, 1000));
+  await page.waitForFunction(resumed => parseFloat(document.title.replace(/^demo \u2014 /, '')) > resumed,
+                             { timeout: 30000 }, resumed).catch(() => {});
   assert.ok(parseFloat((await page.title()).replace(/^demo \u2014 /, '')) > resumed, 'it runs again');
   await page.close();
 
@@ -245,4 +248,84 @@ test('the end: a black picture and "play again"; a lost context offers a reload'
   assert.match(await page.$eval('#message', e => e.textContent), /graphics context was lost/);
   assert.equal(await page.$eval('#message button', e => e.textContent), 'reload');
   await page.close();
+});
+
+// The page's Web Audio starts only once its resume() has waited `ms`: the sound held back, as a
+// loaded machine holds it.
+function holdTheSoundBack(ms) {
+  return page => page.evaluateOnNewDocument(ms => {
+    const resume = AudioContext.prototype.resume;
+    AudioContext.prototype.resume = function () {
+      return new Promise(r => setTimeout(r, ms)).then(() => resume.call(this));
+    };
+  }, ms);
+}
+
+test('the clock: starts beside busy loops, the sound held back, never step back or hold', async () => {
+  const loops = busyLoops(3);
+  try {
+    for (const t of [0, 40, 20]) {
+      const page = await open(browser, server.url, `?t=${t}`, undefined, holdTheSoundBack(1500));
+      await click(page);
+      const readings = await titleTimes(page, 3);
+      const { steps, hold } = stepsAndHold(readings);
+      console.log(`the clock from ${t} s: ${readings.length} frames, ${readings[0]?.[1]} to ${readings.at(-1)?.[1]} s, ` +
+                  `held at most ${hold.toFixed(2)} s`);
+      assert.ok(readings.length >= 2, 'frames were drawn');
+      assert.deepEqual(steps, [], 'the picture went back');
+      assert.ok(hold < 0.5, `the picture held ${hold.toFixed(2)} s`);
+      const state = await page.evaluate(() => miniaudio.devices.find(d => d && d.webaudio)?.webaudio.state);
+      assert.equal(state, 'running', 'the sound started after all');
+      await page.close();
+    }
+  } finally {
+    loops.stop();
+  }
+});
+
+test('faults: a context lost while the soundtrack downloads stays lost', async () => {
+  const slow = await serve(folder, [], ['valdrim.mp3']);
+  try {
+    const page = await browser.newPage();
+    await page.goto(slow.url);
+    await page.waitForFunction(() => window.demoPage && demoPage.opened, { timeout: 120000 });
+    await page.evaluate(() => document.getElementById('canvas').getContext('webgl2')
+                                .getExtension('WEBGL_lose_context').loseContext());
+    await page.waitForFunction(() => demoPage.failed, { timeout: 30000 });
+    slow.release('valdrim.mp3');
+    await page.waitForFunction(() => demoPage.sound === 'fetched', { timeout: 30000 });
+    await page.evaluate(() => new Promise(r => setTimeout(r, 0)));
+    assert.match(await page.$eval('#message', e => e.textContent), /graphics context was lost/);
+    assert.equal(await page.$eval('#prompt', e => e.textContent), '', 'no "click to start" on a dead context');
+    assert.equal(await page.evaluate(() => demoPage.ready), false);
+    await page.close();
+  } finally {
+    await slow.close();
+  }
+});
+
+test('faults: "play again" without the soundtrack says why once, and why', async () => {
+  const bare = await serve(folder, ['valdrim.mp3']);
+  try {
+    const page = await open(browser, bare.url, '?t=86.2');
+    await click(page);
+    await page.waitForFunction(() => demoPage.ended, { timeout: 30000 });
+    await page.click('#prompt button');
+    await page.waitForFunction(() => !demoPage.ended && parseFloat(document.title.slice(7)) < 5, { timeout: 30000 });
+    const notices = await page.$$eval('#notice', list => list.map(e => e.textContent));
+    assert.equal(notices.length, 1, notices.join(' | '));
+    assert.match(notices[0], /valdrim\.mp3 was not found.*plays in silence/);
+    await page.close();
+  } finally {
+    await bare.close();
+  }
+});
+
+test('faults: ?scale=0 and ?scale=-0 render at the smallest scale, as 0.1 does', async () => {
+  for (const scale of ['0', '-0', '0.1']) {
+    const page = await open(browser, server.url, `?t=52.8&still&scale=${scale}`);
+    await click(page);
+    await expectStill(page, 52.8, await nextPicture(page), 0.25);
+    await page.close();
+  }
 });

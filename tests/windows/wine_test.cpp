@@ -94,7 +94,20 @@ TEST_F(WineTest, ItDrawsTheShowLetterboxedPlaysTheSoundtrackAndEndsOnEscape)
 
     DemoProcess demo = wine({});
     ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
-    std::this_thread::sleep_for(std::chrono::seconds(6));
+    // Until the picture is drawn and five seconds of sound were heard, however slowly Wine
+    // starts on a loaded machine.
+    const auto pictureLevel = [](const Image& image) {
+        double level = 0.0;
+        for (int y = barHeight; y < screenHeight - barHeight; ++y)
+            for (int x = 0; x < screenWidth && image.width == screenWidth; ++x) {
+                const unsigned char* p = image.at(x, y);
+                level += (p[0] + p[1] + p[2]) / 3.0;
+            }
+        return level / (screenWidth * (screenHeight - 2 * barHeight));
+    };
+    waitForScreen(screen.display, [&](const Image& image) { return pictureLevel(image) > 15.0; }, 120.0);
+    for (const double end = now() + 120.0; now() < end && TestSupport::soundSeconds(recording) < 5.0;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const Image shot = screenshot(screen.display, shotDir + "/wine-show.png");
     // Without a window manager nothing gives Wine's window the keyboard.
     ASSERT_TRUE(focusWindow(screen.display, "OpenGL"));
@@ -134,7 +147,7 @@ TEST_F(WineTest, ACloseRequestEndsTheShow)
 {
     DemoProcess demo = wine({});
     ASSERT_TRUE(waitForWindow(screen.display, "OpenGL", 60.0));
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_TRUE(waitForPicture(screen.display, 120.0)) << "no picture was drawn";
     ASSERT_TRUE(requestClose(screen.display, "OpenGL"));
     const Exit exit = demo.wait(30.0);
     ASSERT_TRUE(exit.exited) << "the close request did not end the demo";

@@ -62,7 +62,17 @@ TEST(AllocCensusTest, TheLiveShowAllocatesNothingOfItsOwnPerFrame)
     environment.push_back("DISPLAY=" + screen.display);
     DemoProcess demo(demoBinary, environment, {demoBinary, "--windowed", "--size", "320x180", "--start", "50"});
     ASSERT_TRUE(waitForWindow(screen.display, "demo", 60.0));
-    std::this_thread::sleep_for(std::chrono::seconds(6));
+    // Eight titles, each set by a frame of its own: enough whole frames to judge, however slowly
+    // they come.
+    TitleReader title(screen.display, "demo");
+    int titles = 0;
+    std::string last;
+    for (const double end = now() + 120.0; now() < end && titles < 8;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        const std::string read = title.read();
+        if (titleShowTime(read) >= 0.0 && read != last)
+            ++titles, last = read;
+    }
     ASSERT_TRUE(requestClose(screen.display, "demo"));
     const Exit exit = demo.wait(30.0);
     ASSERT_EQ(exit.status, 0) << exit.err;

@@ -189,6 +189,36 @@ TEST(OptionsTest, AVideoIsWrittenUnderAPartialNameAndCutToItsPart)
     EXPECT_EQ(std::count(images.begin(), images.end(), "file:/x/valdrim.mp3"), 0) << "images have no sound";
 }
 
+// A video's name is only a name, % and all; a numbered pattern's frames are named as ffmpeg's
+// image writer names them, which pads %Nd with zeros whether or not it says 0.
+TEST(OptionsTest, ACapturesNameIsReadAsTheEncoderReadsIt)
+{
+    using Kind = CaptureFormat::Kind;
+    const struct {
+        const char* name;
+        Kind kind;
+    } formats[] = {
+        {"50%.mp4", Kind::mp4},   {"a%d.mkv", Kind::mkv},        {"100%.webm", Kind::webm},
+        {"f/%3d.png", Kind::images}, {"f/%05d.png", Kind::images}, {"50%.png", Kind::unsupported},
+        {"f/%3s.png", Kind::unsupported},
+    };
+    for (const auto& f : formats)
+        EXPECT_EQ(captureFormatOf(f.name).kind, f.kind) << f.name;
+    EXPECT_EQ(parse({"--capture", "50%.mp4"}).error, "");
+
+    const struct {
+        const char* pattern;
+        unsigned n;
+        const char* name;
+    } frames[] = {
+        {"f/%3d.png", 0, "f/000.png"},     {"f/%3d.png", 42, "f/042.png"},   {"f/%03d.png", 7, "f/007.png"},
+        {"f/%d.png", 12, "f/12.png"},      {"f/%1d.png", 123, "f/123.png"},  {"%05d.png", 99999, "99999.png"},
+        {"shot:%2d.png", 3, "shot:03.png"},
+    };
+    for (const auto& f : frames)
+        EXPECT_EQ(frameFileName(f.pattern, f.n), f.name) << f.pattern;
+}
+
 TEST(OptionsTest, TheEncodersFailureIsItsLastRealLineNamingTheUsersFile)
 {
     const struct {

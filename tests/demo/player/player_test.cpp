@@ -12,6 +12,10 @@
 #include <fstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace DemoTest;
@@ -24,6 +28,16 @@ Exit runDemo(std::vector<std::string> arguments, std::vector<std::string> enviro
     arguments.insert(arguments.begin(), demoBinary);
     DemoProcess demo(demoBinary, environment, arguments);
     return demo.wait(seconds);
+}
+
+// Polls `condition` until it holds; false when it did not within `seconds`.
+template <typename Condition>
+bool waitUntil(Condition condition, double seconds)
+{
+    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (condition())
+            return true;
+    return false;
 }
 
 int lines(const std::string& text)
@@ -219,12 +233,12 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     EXPECT_EQ(huge.status, 1);
     EXPECT_NE(huge.err.find("larger"), std::string::npos) << huge.err;
 
-    // Ctrl-C half-way through.
+    // Ctrl-C half-way through, once the encoder is writing its file.
     {
         std::vector<std::string> arguments = capture;
         arguments.insert(arguments.begin(), demoBinary);
         DemoProcess demo(demoBinary, {}, arguments);
-        std::this_thread::sleep_for(std::chrono::seconds(4));
+        ASSERT_TRUE(waitUntil([&] { return folder.entries() > 0; }, 60.0)) << "the capture never began";
         demo.signal(SIGINT);
         const Exit interrupted = demo.wait(30.0);
         EXPECT_TRUE(interrupted.exited);
@@ -313,15 +327,6 @@ std::string standInEncoder(const fs::path& bin, const std::string& body)
     return "PATH=" + bin.string() + ":/usr/bin:/bin";
 }
 
-template <typename Condition>
-bool waitUntil(Condition condition, double seconds)
-{
-    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-        if (condition())
-            return true;
-    return false;
-}
-
 TEST(PlayerTest, AnImageCaptureReplacesNoFrameItDidNotWrite)
 {
     Scratch folder;
@@ -351,6 +356,40 @@ TEST(PlayerTest, AnImageCaptureReplacesNoFrameItDidNotWrite)
     std::getline(std::ifstream(earlier), kept);
     EXPECT_EQ(kept, "an earlier capture's frame");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path / "h"), {}), 1);
+}
+
+// A pattern without a leading zero (%3d) is checked and cleaned under the names the encoder
+// writes ("000", not "  0"), and a % in a video's name is part of its name.
+TEST(PlayerTest, CaptureNamesAreTheFilesTheEncoderWrites)
+{
+    Scratch folder;
+    fs::create_directory(folder.path / "f");
+    fs::create_directory(folder.path / "g");
+    std::ofstream(folder / "f/000.png") << "precious";
+
+    // Without --overwrite the frame already there stops the capture, and stays.
+    const Exit refused =
+        runDemo({"--capture", folder / "f/%3d.png", "--size", "32x18", "--fps", "2", "--from", "10", "--to", "11"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("f/000.png is already there"), std::string::npos) << refused.err;
+    std::string kept;
+    std::getline(std::ifstream(folder / "f/000.png"), kept);
+    EXPECT_EQ(kept, "precious");
+
+    // Ctrl-C removes every frame this run wrote.
+    DemoProcess demo(demoBinary, {},
+                     {demoBinary, "--capture", folder / "g/%3d.png", "--size", "160x90", "--fps", "10", "--to", "30"});
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(folder / "g/005.png"); }, 60.0)) << "no frame 005.png was written";
+    demo.signal(SIGINT);
+    const Exit interrupted = demo.wait(30.0);
+    EXPECT_EQ(interrupted.status, 130) << interrupted.err;
+    EXPECT_TRUE(fs::is_empty(folder.path / "g")) << "frames were left behind";
+
+    // "50%.mp4" is a video of that name.
+    const Exit percent =
+        runDemo({"--capture", folder / "50%.mp4", "--size", "32x18", "--fps", "2", "--from", "10", "--to", "11"});
+    EXPECT_EQ(percent.status, 0) << percent.err;
+    EXPECT_GT(fs::file_size(folder.path / "50%.mp4"), 0u);
 }
 
 // The encoder's exit status decides, even where it cannot be learnt, and a stop while the
@@ -393,6 +432,19 @@ TEST(PlayerTest, AnEncoderThatFailsOrIsStoppedAtTheEndWritesNothing)
     EXPECT_EQ(folder.entries(), 0u);
 }
 
+// Whether the pipe that is process `pid`'s standard input holds all it can: its writer waits.
+bool inputPipeIsFull(pid_t pid)
+{
+    const int fd = open(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int held = 0;
+    const int capacity = fcntl(fd, F_GETPIPE_SZ);
+    const bool full = ioctl(fd, FIONREAD, &held) == 0 && capacity > 0 && held >= capacity;
+    close(fd);
+    return full;
+}
+
 // A capture whose encoder has stopped reading still ends on Ctrl-C or SIGTERM, with the first
 // signal's status, the encoder stopped and nothing left behind.
 TEST(PlayerTest, AStuckEncoderIsStoppedBySignals)
@@ -406,9 +458,9 @@ TEST(PlayerTest, AStuckEncoderIsStoppedBySignals)
         DemoProcess demo(demoBinary, {stuck},
                          {demoBinary, "--capture", folder / "x.mp4", "--size", "640x360", "--fps", "10", "--to", "5"});
         ASSERT_TRUE(waitUntil([&] { return fs::exists(pidFile) && fs::file_size(pidFile) > 0; }, 60.0));
-        std::this_thread::sleep_for(std::chrono::seconds(2));
         pid_t encoder = 0;
         std::ifstream(pidFile) >> encoder;
+        ASSERT_TRUE(waitUntil([&] { return inputPipeIsFull(encoder); }, 60.0)) << "the demo never filled the pipe";
         for (const int signal : signals)
             demo.signal(signal);
         const Exit exit = demo.wait(60.0);
@@ -457,15 +509,20 @@ TEST(PlayerTest, AWindowOfTheChosenSizeStartsWhereAskedAndATapOfEscapeEndsIt)
     EXPECT_EQ(size.width, 640);
     EXPECT_EQ(size.height, 360);
 
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    // The window lies wherever the windowing library centred it.
+    const auto bluePixels = [](const Image& shown) {
+        int blue = 0;
+        for (int y = 0; y < shown.height; ++y)
+            for (int x = 0; x < shown.width; ++x) {
+                const unsigned char* p = shown.at(x, y);
+                blue += p[2] > 120 && p[2] > p[0] + 80 && p[2] > p[1] + 40;
+            }
+        return blue;
+    };
+    // However long start-up takes, the first pictures show the grid.
+    waitForScreen(screen.display, [&](const Image& shown) { return bluePixels(shown) > 500; }, 120.0);
     const Image shown = screenshot(screen.display, std::string(WORK_DIR) + "/windowed-53s.png");
-    int blue = 0; // the window lies wherever the windowing library centred it
-    for (int y = 0; y < shown.height; ++y)
-        for (int x = 0; x < shown.width; ++x) {
-            const unsigned char* p = shown.at(x, y);
-            blue += p[2] > 120 && p[2] > p[0] + 80 && p[2] > p[1] + 40;
-        }
-    EXPECT_GT(blue, 500) << "the grid of 53 s";
+    EXPECT_GT(bluePixels(shown), 500) << "the grid of 53 s";
 
     // A tap: pressed and released at once, far shorter than a frame here.
     ASSERT_TRUE(setKey(screen.display, "Escape", true));
@@ -491,7 +548,7 @@ TEST(PlayerTest, AFullScreenSizeMustBeOneTheDisplayOffers)
     const WindowSize size = windowSize(screen.display, "OpenGL");
     EXPECT_EQ(size.width, 800);
     EXPECT_EQ(size.height, 600);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(waitForPicture(screen.display, 120.0)) << "no picture was drawn";
     ASSERT_TRUE(setKey(screen.display, "Escape", true));
     const Exit exit = demo.wait(30.0);
     setKey(screen.display, "Escape", false);
