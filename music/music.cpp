@@ -94,6 +94,7 @@ struct Music::Playback {
     std::condition_variable wake;
     bool stopping = false;
     std::int64_t openedAtFrame = 0; // the keeper's: output frames when the device last opened
+    std::int64_t answeredNs = 0;    // the keeper's: when the server last answered for a silent output
     bool runningUnheard = false;    // the keeper's: the track already ran on since the loss
 };
 
@@ -327,6 +328,7 @@ bool openDevice(Music::Playback& playback)
     playback.played.stampNs = steadyNanoseconds();
     publish(playback);
     playback.openedAtFrame = playback.played.outputFrames;
+    playback.answeredNs = 0;
     playback.runningUnheard = false;
     playback.deviceOpen = true;
     ma_device_start(&playback.device);
@@ -339,12 +341,46 @@ bool openDevice(Music::Playback& playback)
 constexpr std::chrono::milliseconds keeperInterval(1000);
 constexpr std::int64_t lostNs = 1'500'000'000;
 
-// The keeper's view of an open device: lost when its callback has stopped coming.
-bool deviceLost(Music::Playback& playback)
+// Whether an open device's callback has stopped coming (or the device itself stopped).
+bool deviceSilent(Music::Playback& playback)
 {
     if (ma_device_get_state(&playback.device) != ma_device_state_started)
         return true;
     return steadyNanoseconds() - playback.published[4].load(std::memory_order_relaxed) > lostNs;
+}
+
+// Whether the sound server answers a new connection now (on a frozen server this waits until it
+// runs again). Backends without a server always answer.
+bool serverAnswers()
+{
+    ma_context probe;
+    if (ma_context_init(nullptr, 0, nullptr, &probe) != MA_SUCCESS)
+        return false;
+    ma_context_uninit(&probe);
+    return true;
+}
+
+// The keeper's view of a silent device: lost when its server is gone, or when the server answers
+// and the output still takes nothing a while later (a server restarted under it). A server that
+// was frozen, or a sink suspended for a moment, brings the output back by itself meanwhile, and
+// it is kept.
+bool deviceLost(Music::Playback& playback)
+{
+    if (!deviceSilent(playback)) {
+        playback.answeredNs = 0;
+        return false;
+    }
+    if (ma_device_get_state(&playback.device) != ma_device_state_started || !serverAnswers())
+        return true;
+    // The probe may have waited for a frozen server: the output's own time runs from its answer.
+    if (!deviceSilent(playback)) {
+        playback.answeredNs = 0;
+        return false;
+    }
+    const std::int64_t nowNs = steadyNanoseconds();
+    if (playback.answeredNs == 0)
+        playback.answeredNs = nowNs;
+    return nowNs - playback.answeredNs > lostNs;
 }
 
 // Before a device opens again: the track has run on, unheard, since the old one last took
@@ -390,7 +426,7 @@ void keep(Music::Playback* block)
         if (!block->deviceOpen) {
             runOnUnheard(*block);
             openDevice(*block);
-        } else if (block->outputMissing && !deviceLost(*block) &&
+        } else if (block->outputMissing && !deviceSilent(*block) &&
                    block->published[0].load(std::memory_order_relaxed) > block->openedAtFrame) {
             // Back only once the new output has taken samples.
             block->outputMissing = false;

@@ -72,8 +72,7 @@ int endOnDisplayLoss(Display* display)
 
 DisplayConnection::DisplayConnection()
 {
-    // For every connection of the process, the windowing library's and GL's included, and set
-    // before ours opens.
+    // For every connection of the process, the windowing library's and GL's included.
     XSetIOErrorHandler(endOnDisplayLoss);
     handle = XOpenDisplay(nullptr);
 }

@@ -192,19 +192,10 @@ XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& ex
         display = ":" + std::to_string(std::atoi(buffer));
 }
 
-void XvfbServer::kill(int signal)
-{
-    if (pid > 0) {
-        ::kill(pid, signal);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-}
-
 XvfbServer::~XvfbServer()
 {
     if (pid > 0) {
-        ::kill(pid, SIGTERM);
+        kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
     }
 }

@@ -29,9 +29,6 @@ public:
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
 
-    // Ends the server with `signal` and waits for it, as a crashed or restarted X server ends.
-    void kill(int signal);
-
     std::string display; // ":N", empty when the server failed to start
 private:
     pid_t pid = -1;
