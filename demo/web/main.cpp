@@ -42,6 +42,7 @@ struct WebShow {
     std::unique_ptr<Music> music;
     Timeline timeline{0.0, 0.0, false};
     FreeClock freeClock;
+    SeenPicture seen;
     double scale = 1.0;
     int canvasWidth = 0;
     int canvasHeight = 0;
@@ -126,7 +127,7 @@ void frame(void* context)
         handOverPicture(show, milliseconds);
     showTitle(show, t, show.timeline.paused());
     // The browser shows the frame once this returns; the music keeps to it, as the window's does.
-    keepTheMusicOnThePicture(show.music.get(), show.timeline, t);
+    keepTheMusicOnThePicture(show.music.get(), show.timeline, t, show.seen.presented(now));
 }
 
 EM_BOOL onKey(int, const EmscriptenKeyboardEvent* key, void* context)
@@ -232,6 +233,7 @@ EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound, int hel
     if (!playing)
         show.music.reset();
     show.freeClock = FreeClock{};
+    show.seen = SeenPicture{};
     show.freeClock.restart(microsecondsNow());
     show.timeline = Timeline(start, show.freeClock.read(microsecondsNow()), loop != 0);
     show.requests = {};
