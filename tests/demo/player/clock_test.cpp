@@ -173,6 +173,8 @@ TEST(ClockTest, ThroughAStallOfTheOutputThePictureRunsOnAndTheMusicRejoinsIt)
     EXPECT_EQ(exit.status, 0) << exit.err;
     const std::vector<double> heard = sink.finish();
 
+    std::printf("through the stalls: the picture held at most %.2f s; steps back: %s\n", log.longestHold(),
+                log.stepsBack().empty() ? "none" : log.stepsBack().c_str());
     EXPECT_EQ(log.stepsBack(), "") << "the picture went back";
     EXPECT_LT(log.longestHold(), 0.5) << "the picture held";
     for (const Stall& stall : stalls) {
@@ -224,6 +226,8 @@ TEST(ClockTest, StartsBesideBusyLoopsNeverStepBack)
         const Exit exit = demo->wait(30.0);
         EXPECT_EQ(exit.status, 0) << exit.err;
         ASSERT_GE(log.readings.size(), 2u);
+        std::printf("--start %s: the picture held at most %.2f s; steps back: %s\n", start, log.longestHold(),
+                    log.stepsBack().empty() ? "none" : log.stepsBack().c_str());
         EXPECT_EQ(log.stepsBack(), "") << "the picture went back";
         EXPECT_LT(log.longestHold(), 0.5) << "the picture held";
     }
