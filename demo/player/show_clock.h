@@ -47,7 +47,8 @@ inline void renewAfterKeys(FreeClock& freeClock, std::int64_t microseconds, cons
 // time between frames on average. Told to the music, that puts the sound in the middle of each
 // frame's stay rather than at its start: a 20th of a second of frames leaves the sound within
 // 25 ms either side of the picture seen, where it would otherwise lead it by up to 50 ms. At
-// most 125 ms (the most the sound may lag), for the slowest frames.
+// most 30 ms, for slower frames: the sound then stays well within the 125 ms it may lag the
+// show's clock, with room for the output's own error and underruns on a loaded machine.
 class SeenPicture {
 public:
     // At each frame's presentation, with the free clock's reading then: the seconds the picture
@@ -65,7 +66,7 @@ public:
         return std::min(0.5 * average, mostLag);
     }
 
-    static constexpr double mostLag = 0.125;
+    static constexpr double mostLag = 0.030;
     double average = 0.0; // seconds between presentations
     double last = 0.0;
     bool hasLast = false;
