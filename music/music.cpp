@@ -183,18 +183,20 @@ void data_callback(ma_device* device, void* output, const void* /*input*/, ma_ui
     readPicture(*playback);
     const Music::Playback::Picture& picture = playback->picture;
     if (picture.given || playback->waitForPicture) {
-        paused = !picture.running;
+        const Music::Playback::Played& p = playback->played;
+        const double pictureNow = picture.seconds + double(nowNs - picture.stampNs) * 1e-9;
+        // What the output still holds: as heardSeconds() reckons it, a full latency after the
+        // last callback, draining since; nothing before the first.
+        const std::int64_t queued =
+            p.outputFrames == 0
+                ? 0
+                : std::max<std::int64_t>(0, playback->latencyFrames - (nowNs - p.stampNs) *
+                                                                          std::int64_t(musicSampleRate) /
+                                                                          1'000'000'000);
+        // Silent while the picture is held, and before its time 0 is heard (the picture seen
+        // is told a little before its clock: a start from 0 waits for it).
+        paused = !picture.running || pictureNow + double(queued) / double(musicSampleRate) < 0.0;
         if (!paused) {
-            const Music::Playback::Played& p = playback->played;
-            const double pictureNow = picture.seconds + double(nowNs - picture.stampNs) * 1e-9;
-            // What the output still holds: as heardSeconds() reckons it, a full latency after the
-            // last callback, draining since; nothing before the first.
-            const std::int64_t queued =
-                p.outputFrames == 0
-                    ? 0
-                    : std::max<std::int64_t>(0, playback->latencyFrames - (nowNs - p.stampNs) *
-                                                                              std::int64_t(musicSampleRate) /
-                                                                              1'000'000'000);
             MusicPosition position;
             position.known = playback->positioned;
             position.frame = playback->positioned ? p.stretchTrack + p.stretchFrames : playback->lostFrame;

@@ -48,7 +48,7 @@ public:
     // sink the sound was heard 5 to 15 ms later than reckoned (the output holds a little more
     // than the latency it was granted), which only widens the room on the side that matters.
     static constexpr double leadTolerance = 0.030;
-    static constexpr double lagTolerance = 0.060;
+    static constexpr double lagTolerance = 0.040;
     // A difference beyond a tolerance is acted on once this many callbacks in a row (75 ms) found
     // it on the same side: the measure of one callback swings by a period while the output fills
     // its buffer in bursts (at its start, after a stall), and a seek is audible.

@@ -13,7 +13,7 @@
 #                     gives its figures to compare)
 #   BENCH_ONLY_SYNC=1 step 6 alone
 #   BENCH_SYNC_CASES="ACTION-SIZE ..."  only these cases of step 6 (none-320x180, none-1280x720,
-#                     seek-320x180, pauses-320x180)
+#                     seek-320x180, pauses-320x180, stall-320x180)
 #
 # Steps 1 to 3 run the demo unchanged, with no arguments (it reads no environment). The script
 # starts its own Xvfb with one 1280x720 screen (so the full-screen window and the picture are
@@ -50,10 +50,15 @@
 #      48.0 s falls on the drop's crash; the crash is found in the recording by matching the
 #      track as the show's decoder delivers it (47.6 to 48.4 s) and taking the strongest onset
 #      in it, the cut as the first grab nearer to a still of shot 7 than to any of shot 6 (stills
-#      from 44 s to 50 s). The figure is the cut seen minus the crash heard, less the
-#      calibration, in ms: positive when the picture is late. Cases: a 320x180 window, a
+#      from 44 s to 50 s). The figure is the cut seen minus the moment the track's own 48.0 s
+#      was heard (the crash heard, less the 52 ms by which the crash follows 48.0 s in the
+#      track as the show decodes it: the encoder's delay and the crash's attack), less the
+#      calibration, in ms: positive when the picture is late (the sound early). Figures before
+#      that correction were 52 ms lower. Cases: a 320x180 window, a
 #      1280x720 window (the whole screen), after a backward seek of 35 s (from 80.5 s, Left
-#      seven times) and after five pauses (Space, ten times).
+#      seven times), after five pauses (Space, ten times), and after a 3 s stall of the output
+#      ending half a second before the cut (from 44 s: the show's stream moved onto a suspended
+#      null sink and back, so that the recorded sink plays on).
 # Runs end with a window close request (WM_DELETE_WINDOW to the window titled "OpenGL").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -145,6 +150,17 @@ record_stop() {
   rm -f "$work/$1.nut"
 }
 
+# stall_output SECONDS: the demo's stream, moved onto the suspended sink bench_stall, takes no
+# samples for that long, then goes back to the default sink.
+stall_output() {
+  local input
+  input=$(pactl list sink-inputs | awk '/^Sink Input #/ { id = substr($3, 2) } /application.process.binary = "demo"/ { print id }' | head -1)
+  [ -n "$input" ] || { echo "benchmark: the demo's stream was not found" >&2; return 0; }
+  pactl move-sink-input "$input" bench_stall
+  sleep "$1"
+  pactl move-sink-input "$input" "$(pactl get-default-sink)"
+}
+
 # sync_run NAME SIZE START ACTION WAIT: one measure of the show, in ms, on stdout (nothing when
 # it could not be measured).
 sync_run() {
@@ -156,6 +172,7 @@ sync_run() {
     case $action in
       seek) sleep 0.5; "$bin/sync-probe" keys demo 0.04 Left Left Left Left Left Left Left ;;
       pauses) sleep 0.3; "$bin/sync-probe" keys demo 0.2 space space space space space space space space space space ;;
+      stall) sleep 0.4; stall_output 3 ;;
     esac
     sleep "$wait"
   fi
@@ -171,7 +188,11 @@ sync_figures() {
   monitor="$(pactl get-default-sink).monitor"
   pacat --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 </dev/zero &
   local silence=$!
-  echo "-- the sound on the picture: the cut at 48.0 s seen minus the crash heard (${BENCH_SYNC_DEMO:-$bin/demo})"
+  # Where a stalled stream waits: a sink that takes no samples.
+  local stall_sink
+  stall_sink=$(pactl load-module module-null-sink sink_name=bench_stall rate=44100 channels=2)
+  pactl suspend-sink bench_stall 1
+  echo "-- the sound on the picture: the cut at 48.0 s seen minus the track's 48.0 s heard (${BENCH_SYNC_DEMO:-$bin/demo})"
   record_start reference
   "$bin/sync-probe" reference 8 "$grab_x" "$grab_y" "$grab_w" "$grab_h" || true
   record_stop reference
@@ -194,7 +215,8 @@ sync_figures() {
       done
     done
     for what in "320x180 window:320x180:46.5:none:3" "1280x720 window:1280x720:46:none:6" \
-                "after a seek back of 35 s:320x180:80.5:seek:4" "after five pauses:320x180:44:pauses:4.5"; do
+                "after a seek back of 35 s:320x180:80.5:seek:4" "after five pauses:320x180:44:pauses:4.5" \
+                "after a 3 s stall:320x180:44:stall:5"; do
       IFS=: read -r label size start action wait <<<"$what"
       [[ -z "${BENCH_SYNC_CASES:-}" || " $BENCH_SYNC_CASES " = *" $action-$size "* ]] || continue
       figures=$(for run in $(seq "$runs"); do sync_run "sync-$action-$size-$run" "$size" "$start" "$action" "$wait"; done |
@@ -203,6 +225,7 @@ sync_figures() {
     done
   fi
   kill "$silence" 2>/dev/null; wait "$silence" 2>/dev/null || true
+  pactl unload-module "$stall_sink" 2>/dev/null || true
   echo
 }
 

@@ -237,6 +237,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     FreeClock freeClock;
     const auto seconds = [&clock, &freeClock] { return freeClock.read(clock.getElapsedTime().asMicroseconds()); };
     Timeline timeline(options.start, 0.0, options.loop);
+    SeenPicture seen;
 
     for (;;) {
         // A close request ends the show at once. So does a press of Escape, seen here as an
@@ -301,7 +302,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
         }
         window.display();
         // The music keeps to the picture now seen, never the picture to the music.
-        keepTheMusicOnThePicture(&soundtrack, timeline, t);
+        keepTheMusicOnThePicture(&soundtrack, timeline, t, seen.presented(seconds()));
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "timeline.h"
 
+#include <algorithm>
 #include <cstdint>
 
 // Between restarts the free clock reads as the system clock's own float seconds (microseconds
@@ -41,12 +42,43 @@ inline void renewAfterKeys(FreeClock& freeClock, std::int64_t microseconds, cons
         freeClock.restart(microseconds);
 }
 
-// Once the frame showing `t` is presented, the music is told where the picture is, and keeps to
-// it on its own (Music::follow): it is moved to the picture, never the picture to it, held while
-// the show is paused. `Sound` is the player's music; `sound` is null where none plays.
+// How far the picture seen lags the show's clock: a frame presented at clock time c shows the
+// time it was drawn for until the next replaces it, so over a frame's stay it lags by half the
+// time between frames on average. Told to the music, that puts the sound in the middle of each
+// frame's stay rather than at its start: a 20th of a second of frames leaves the sound within
+// 25 ms either side of the picture seen, where it would otherwise lead it by up to 50 ms. At
+// most 30 ms, for slower frames: the sound then stays well within the 125 ms it may lag the
+// show's clock, with room for the output's own error and underruns on a loaded machine.
+class SeenPicture {
+public:
+    // At each frame's presentation, with the free clock's reading then: the seconds the picture
+    // seen lags the clock.
+    double presented(double clock)
+    {
+        if (hasLast) {
+            // Smoothed over a few frames; a frame loop that stopped (the window hidden, the
+            // machine asleep) counts as one slow frame.
+            const double interval = std::min(clock - last, 1.0);
+            average = average == 0.0 ? interval : average + 0.25 * (interval - average);
+        }
+        hasLast = true;
+        last = clock;
+        return std::min(0.5 * average, mostLag);
+    }
+
+    static constexpr double mostLag = 0.030;
+    double average = 0.0; // seconds between presentations
+    double last = 0.0;
+    bool hasLast = false;
+};
+
+// Once the frame showing `t` is presented, the music is told where the picture seen is (`t`,
+// less how far it lags: SeenPicture), and keeps to it on its own (Music::follow): it is moved to
+// the picture, never the picture to it, held while the show is paused. `Sound` is the player's
+// music; `sound` is null where none plays.
 template <typename Sound>
-void keepTheMusicOnThePicture(Sound* sound, const Timeline& timeline, float t)
+void keepTheMusicOnThePicture(Sound* sound, const Timeline& timeline, float t, double seenLag = 0.0)
 {
     if (sound != nullptr)
-        sound->follow(static_cast<double>(t), !timeline.paused());
+        sound->follow(static_cast<double>(t) - (timeline.paused() ? 0.0 : seenLag), !timeline.paused());
 }

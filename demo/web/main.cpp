@@ -44,6 +44,7 @@ struct WebShow {
     std::unique_ptr<Music> music;
     Timeline timeline{0.0, 0.0, false};
     FreeClock freeClock;
+    SeenPicture seen;
     double scale = 1.0;
     Letterbox passes{0, 0, 0, 0};
     int canvasWidth = 0;
@@ -131,7 +132,7 @@ void frame(void* context)
         handOverPicture(show, milliseconds);
     showTitle(show, t, show.timeline.paused());
     // The browser shows the frame once this returns; the music keeps to it, as the window's does.
-    keepTheMusicOnThePicture(show.music.get(), show.timeline, t);
+    keepTheMusicOnThePicture(show.music.get(), show.timeline, t, show.seen.presented(now));
     MAIN_THREAD_EM_ASM({ Module.onFrame($0, $1, $2, $3); }, static_cast<double>(t), show.timeline.paused() ? 1 : 0,
                        show.passes.width, show.passes.height);
 }
@@ -204,6 +205,7 @@ EMSCRIPTEN_KEEPALIVE int webStart(double start, int loop, int withSound, int hel
     if (!playing)
         show.music.reset();
     show.freeClock = FreeClock{};
+    show.seen = SeenPicture{};
     show.freeClock.restart(microsecondsNow());
     show.timeline = Timeline(start, show.freeClock.read(microsecondsNow()), loop != 0);
     show.requests = {};

@@ -9,8 +9,10 @@
 //                                          heard of each flip, in ms, one per line
 //   sync-probe show DIR W H TRACK.mp3 T STILLS
 //                                          from a recording of the show: the cut at show time T
-//                                          seen minus the track's strongest onset near T heard,
-//                                          in ms; STILLS holds the grabbed part of stills either
+//                                          seen minus the moment the track's own time T was
+//                                          heard (its strongest onset near T heard, less how far
+//                                          that onset lies after T in the track as the show
+//                                          decodes it), in ms; STILLS holds the grabbed part of stills either
 //                                          side of the cut as 8-bit luma, named by show time
 //                                          ("47.90.gray")
 // A recording is the folder that scripts/benchmark.sh extracts from one ffmpeg run.
@@ -134,8 +136,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "sync-probe: no cut seen near %.2f s\n", t);
             return 1;
         }
-        std::fprintf(stderr, "sync-probe: the crash lies at %.4f s of the track as decoded\n", t - 1.0 + crash);
-        std::printf("%.1f\n", (seen - heardCrash) * 1000.0);
+        // The crash lies a little after the cut's time in the track as the show decodes and plays
+        // it (the encoder's delay, the attack): the time the track's own `t` was heard is that
+        // much before the crash was.
+        const double crashAfterCut = crash - 1.0;
+        std::fprintf(stderr, "sync-probe: the crash lies at %.4f s of the track as decoded; seen minus heard %.1f ms\n",
+                     t + crashAfterCut, (seen - heardCrash) * 1000.0);
+        std::printf("%.1f\n", (seen - (heardCrash - crashAfterCut)) * 1000.0);
         return 0;
     }
     return usage();

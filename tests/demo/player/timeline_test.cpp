@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -214,6 +215,36 @@ TEST(TimelineTest, WithoutMusicThePictureRunsAllTheSame)
     Timeline timeline(10.0, 0.0, false);
     keepTheMusicOnThePicture(static_cast<ToldSound*>(nullptr), timeline, timeline.frame(2.0).t);
     EXPECT_EQ(timeline.frame(2.0).t, 12.0f);
+}
+
+// The picture seen lags the clock by half the time between frames, as frames come: nothing
+// before the second, half of a steady interval, a stalled frame loop counted as one slow frame,
+// and never more than 30 ms.
+TEST(TimelineTest, ThePictureSeenLagsByHalfAFrame)
+{
+    struct Row {
+        const char* what;
+        std::vector<double> presentations; // clock readings
+        double lag;                        // after the last
+    };
+    const Row rows[] = {
+        {"the first frame", {10.0}, 0.0},
+        {"twenty frames a second", {0.0, 0.05, 0.1, 0.15, 0.2, 0.25}, 0.025},
+        {"sixty frames a second", {0.0, 1 / 60.0, 2 / 60.0, 3 / 60.0}, 1 / 120.0},
+        {"two frames a second: at most 30 ms", {0.0, 0.5, 1.0, 1.5}, 0.030},
+    };
+    for (const Row& row : rows) {
+        SeenPicture seen;
+        double lag = -1.0;
+        for (const double clock : row.presentations)
+            lag = seen.presented(clock);
+        EXPECT_NEAR(lag, std::min(row.lag, SeenPicture::mostLag), 1e-9) << row.what;
+    }
+    // A stop of the frame loop counts as one frame of a second, smoothed in.
+    SeenPicture seen;
+    for (const double clock : {0.0, 0.05, 5.05})
+        seen.presented(clock);
+    EXPECT_NEAR(seen.average, 0.05 + 0.25 * (1.0 - 0.05), 1e-9);
 }
 
 } // namespace
