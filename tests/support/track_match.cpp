@@ -88,6 +88,28 @@ Match bestMatch(const float* piece, size_t length, const std::vector<float>& tra
     return best;
 }
 
+// The same as bestMatch over all of `track`: a coarse search on both signals averaged over
+// `step` samples, then the full one around what it found.
+Match bestMatchAnywhere(const float* piece, size_t length, const std::vector<float>& track)
+{
+    constexpr size_t step = 8;
+    const auto averaged = [](const float* from, size_t count) {
+        std::vector<float> out(count / step);
+        for (size_t i = 0; i < out.size(); ++i) {
+            float sum = 0.0f;
+            for (size_t j = 0; j < step; ++j)
+                sum += from[i * step + j];
+            out[i] = sum / step;
+        }
+        return out;
+    };
+    const std::vector<float> coarsePiece = averaged(piece, length);
+    const std::vector<float> coarseTrack = averaged(track.data(), track.size());
+    const Match coarse = bestMatch(coarsePiece.data(), coarsePiece.size(), coarseTrack, 0, coarseTrack.size());
+    const size_t around = coarse.at * step;
+    return bestMatch(piece, length, track, around > 4 * step ? around - 4 * step : 0, around + 4 * step);
+}
+
 } // namespace
 
 std::vector<float> readMono(const std::string& rawPath)
@@ -123,13 +145,17 @@ TrackMatch matchTrack(const std::string& recording, const std::string& mp3)
     result.heardSeconds = double(heardTo - heardFrom) / rate;
 
     constexpr size_t piece = rate / 20, lostAtMost = rate / 20;
-    // Both first sounds are where a quiet fade-in crosses a level: start within 0.25 s of that.
-    const size_t playedFrom = soundSpan(played).first;
-    size_t offset = playedFrom > rate / 4 ? playedFrom - rate / 4 : 0, reach = rate / 2;
+    // The music begins where the picture is when it is first heard, which is the track's start
+    // only when the first picture came at once: the first piece is looked for anywhere in the
+    // stretch decoded, and each one after it a little after the last.
+    bool begun = false;
+    size_t offset = 0, reach = rate / 2;
     for (size_t at = heardFrom; at + piece <= heardTo; at += piece, ++result.pieces) {
-        const Match match = bestMatch(&heard[at], piece, played, offset, offset + reach);
+        const Match match = begun ? bestMatch(&heard[at], piece, played, offset, offset + reach)
+                                  : bestMatchAnywhere(&heard[at], piece, played);
         if (match.correlation > 0.9) {
             ++result.matched;
+            begun = true;
             // The next piece follows on, give or take a few samples.
             offset = match.at + piece - 64;
             reach = lostAtMost;

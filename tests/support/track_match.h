@@ -24,9 +24,10 @@ struct TrackMatch {
     size_t matched = 0;          // those found in the track where they belong
 };
 
-// How much of `recording` (raw, as readMono reads it) is the first 20 s of `mp3`, played from
-// its start. Runs of digital silence (a player missing its deadlines) are taken out first;
-// each 50 ms piece is then looked for a little after the last piece found.
+// How much of `recording` (raw, as readMono reads it) is the first 20 s of `mp3`, played on
+// from wherever in them it began. Runs of digital silence (a player missing its deadlines) are
+// taken out first; until one is found, each 50 ms piece is looked for anywhere in those 20 s,
+// and after that a little after the last piece found.
 TrackMatch matchTrack(const std::string& recording, const std::string& mp3);
 
 } // namespace TestSupport
