@@ -262,12 +262,10 @@ void closeDevice(ma_device& device)
     ma_device_uninit(&device);
 }
 
-// Runs on the closing thread: closes the device, then either tells the waiting destructor or,
-// when it has given up waiting, releases the decoder and the block itself.
-void closeAndHandOver(Music::Playback* block)
+// With `lock` held on the block's closing mutex, once its device is closed: either tells the
+// waiting destructor or, when it has given up waiting, releases the decoder and the block itself.
+void handOver(Music::Playback* block, std::unique_lock<std::mutex>& lock)
 {
-    closeDevice(block->device);
-    std::unique_lock<std::mutex> lock(block->closing);
     block->deviceClosed = true;
     if (block->abandoned) {
         lock.unlock();
@@ -276,6 +274,14 @@ void closeAndHandOver(Music::Playback* block)
         return;
     }
     block->closed.notify_one();
+}
+
+// Runs on the closing thread: closes the device, then hands over.
+void closeAndHandOver(Music::Playback* block)
+{
+    closeDevice(block->device);
+    std::unique_lock<std::mutex> lock(block->closing);
+    handOver(block, lock);
 }
 
 // Closes the device on a thread of its own and waits for it at most `timeout`. False when the
@@ -411,7 +417,7 @@ void runOnUnheard(Music::Playback& playback)
 // The keeper's thread: once a second, a lost output is closed and a missing one opened again,
 // so the sound comes back by itself after the server restarts or arrives late. It alone opens
 // and closes the device once the constructor is done, and never holds the show's thread up.
-// Told to stop, it closes the device and hands over as closeAndHandOver does.
+// Told to stop, it closes the device and hands over.
 void keep(Music::Playback* block)
 {
     std::unique_lock<std::mutex> lock(block->closing);
@@ -439,14 +445,7 @@ void keep(Music::Playback* block)
     if (block->deviceOpen)
         closeDevice(block->device);
     lock.lock();
-    block->deviceClosed = true;
-    if (block->abandoned) {
-        lock.unlock();
-        ma_decoder_uninit(&block->decoder);
-        delete block;
-        return;
-    }
-    block->closed.notify_one();
+    handOver(block, lock);
 }
 
 } // namespace

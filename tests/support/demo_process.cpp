@@ -359,21 +359,30 @@ WindowSize windowSize(const std::string& displayName, const std::string& title)
     return size;
 }
 
+namespace {
+
+// A window's UTF-8 title; false when it has none (or the window is gone).
+bool readUtf8Title(Display* display, Window window, std::string& text)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
+                           XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &left,
+                           &data) != Success || data == nullptr)
+        return false;
+    text.assign(reinterpret_cast<const char*>(data), count);
+    XFree(data);
+    return true;
+}
+
+} // namespace
+
 std::string windowTitle(const std::string& displayName, const std::string& title)
 {
     std::string text;
-    onNamedWindow(displayName, title, [&](Display* display, Window window) {
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, left = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
-                               XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &left,
-                               &data) == Success && data != nullptr) {
-            text.assign(reinterpret_cast<const char*>(data), count);
-            XFree(data);
-        }
-    });
+    onNamedWindow(displayName, title, [&](Display* display, Window window) { readUtf8Title(display, window, text); });
     return text;
 }
 
@@ -403,18 +412,8 @@ std::string TitleReader::read()
     if (window == 0)
         return {};
     std::string text;
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, left = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
-                           XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &left,
-                           &data) == Success && data != nullptr) {
-        text.assign(reinterpret_cast<const char*>(data), count);
-        XFree(data);
-    } else {
+    if (!readUtf8Title(display, window, text))
         window = 0; // gone: looked for again next time
-    }
     return text;
 }
 
