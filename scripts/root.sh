@@ -7,6 +7,8 @@
 #     named ones, without recommends or documentation. Made once and kept while SUITE and the
 #     packages are the ones it was made of (recorded in DIR/.complete); concurrent callers wait
 #     for the one making it. What a killed run left mounted in a half-made root is unmounted.
+#     ROOT_VARIANT=minbase makes it as a stock Debian image is (with apt), instead of the bare
+#     essential packages.
 #   scripts/root.sh run DIR [--bind HOST[:INSIDE]]... [--ro HOST[:INSIDE]]... [--cd FOLDER]
 #                           [NAME=VALUE]... -- COMMAND [ARGUMENT...]
 #     Runs COMMAND chrooted in DIR, in FOLDER (default /), with only PATH, HOME=/root and the
@@ -48,7 +50,9 @@ make_root() {
   local dir=$1 suite=$2
   shift 2
   # The root records what it was made of; one made of another list is made again.
+  local variant=${ROOT_VARIANT:-essential}
   local made_of="$suite${*:+ $*}"
+  [ "$variant" = essential ] || made_of="$made_of ($variant)"
   [ "$(cat "$dir/.complete" 2>/dev/null)" = "$made_of" ] && return 0
   mkdir -p "$(dirname "$dir")"
   local lock
@@ -64,7 +68,7 @@ make_root() {
   remove_root "$dir.new"
   echo "root: making $dir ($suite${include:+: $include})" >&2
   local start=$SECONDS
-  mmdebstrap --quiet --mode=root --variant=essential ${include:+--include="$include"} \
+  mmdebstrap --quiet --mode=root --variant="$variant" ${include:+--include="$include"} \
     --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
     --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-include=/usr/share/doc/*/copyright' \
     "$suite" "$dir.new" "$mirror" ||

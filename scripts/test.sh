@@ -2,7 +2,8 @@
 # Installs what is missing, builds the release and the sanitizer builds, starts Xvfb and
 # PulseAudio when they are not running, and runs every test in both builds; then builds the
 # page for browsers (scripts/web.sh) and tests it in headless chromium, builds the Linux
-# package and runs it in Debian 13 and 11 roots, builds the Windows executable and runs its
+# package and runs it in Debian 13 and 11 roots, runs the README's first command in fresh
+# Debian 12 roots (bare, and with GoogleTest), builds the Windows executable and runs its
 # tests under Wine, and fuzzes the MP3 decoder for a minute and the command line for half a
 # minute (scripts/fuzz.sh).
 # Usage: scripts/test.sh [extra ctest arguments, e.g. -R Music]
@@ -47,6 +48,11 @@ if bash scripts/package.sh; then
 else
   status=1
 fi
+
+# The README's first command as a new user runs it: in fresh minimal Debian 12 roots, bare and
+# with GoogleTest, with no display and no sound server.
+echo "== test: front door"
+ctest --preset frontdoor "$@" || status=1
 
 # The same source cross-compiled for Windows, run under Wine.
 echo "== build: windows"
