@@ -4,6 +4,7 @@
 #include "soundtrack.h"
 #include "timeline.h"
 
+#include "platform/display_kept_on.h"
 #include "show/show.h"
 
 #include "engine/render_target.h"

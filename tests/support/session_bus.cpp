@@ -1,0 +1,88 @@
+#include "session_bus.h"
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <fstream>
+#include <thread>
+
+namespace DemoTest {
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& condition, double seconds)
+{
+    for (const double end = now() + seconds; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (now() > end)
+            return false;
+    return true;
+}
+
+} // namespace
+
+PrivateSessionBus::PrivateSessionBus(const std::string& folder)
+{
+    // It says its address on standard error once it listens.
+    daemon = std::make_unique<DemoProcess>(std::vector<std::string>{
+        "dbus-daemon", "--session", "--nofork", "--address=unix:path=" + folder + "/session-bus",
+        "--print-address=2"});
+    std::string said;
+    if (waitUntil([&] { return (said = daemon->errorSoFar()).find('\n') != std::string::npos; }, 10.0))
+        address = said.substr(0, said.find('\n'));
+}
+
+void PrivateSessionBus::freeze() const
+{
+    daemon->signal(SIGSTOP);
+}
+
+void PrivateSessionBus::thaw() const
+{
+    daemon->signal(SIGCONT);
+}
+
+FakeScreenSaver::FakeScreenSaver(const std::string& address, const std::string& log_, double delay)
+    : log(log_)
+{
+    std::remove(log.c_str());
+    service = std::make_unique<DemoProcess>(
+        std::vector<std::string>{FAKE_SCREENSAVER, address, log, "--delay", std::to_string(delay)});
+    ready = waitFor("ready", 1, 20.0);
+}
+
+std::vector<std::string> FakeScreenSaver::facts() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+size_t FakeScreenSaver::count(const std::string& word) const
+{
+    size_t n = 0;
+    for (const std::string& fact : facts())
+        n += fact == word || fact.rfind(word + " ", 0) == 0;
+    return n;
+}
+
+bool FakeScreenSaver::waitFor(const std::string& word, size_t n, double seconds) const
+{
+    return waitUntil([&] { return count(word) >= n; }, seconds);
+}
+
+int FakeScreenSaver::finish()
+{
+    if (!service)
+        return -1;
+    service->signal(SIGTERM);
+    service->wait(20.0);
+    service.reset();
+    for (const std::string& fact : facts())
+        if (fact.rfind("active ", 0) == 0)
+            return std::stoi(fact.substr(7));
+    return -1;
+}
+
+} // namespace DemoTest
