@@ -8,7 +8,7 @@ namespace Platform {
 
 // Keeps the display on while the show plays, as video players do, and lets it sleep again while
 // paused and once this is gone, however the process ends: nothing it asks of the system outlives
-// the process. Each system's half in a source of its own (docs/display-kept-on.md says how and why).
+// the process. One source per system; the README's "Unattended" section says how and why.
 class DisplayKeptOn {
 public:
     explicit DisplayKeptOn(const DisplayConnection& display);

@@ -5,6 +5,7 @@
 #include "music/music_decoder.h"
 #include "support/click_track.h"
 #include "support/demo_process.h"
+#include "support/session_bus.h"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,118 @@ TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
         EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
         EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the display stays awake after the show";
     }
+}
+
+// Presses and releases `key` in the window named `title`, given the focus first.
+bool pressIn(const std::string& display, const std::string& title, const char* key)
+{
+    return focusWindow(display, title) && setKey(display, key, true) && setKey(display, key, false);
+}
+
+// The windowed show on its own screen, its session bus the test's, from `start` on loop.
+struct ShowOnABus {
+    ShowOnABus(const PrivateSessionBus& bus, double start = 10.0)
+        : screen(640, 360)
+        , demo(demoBinary,
+               {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket",
+                "DBUS_SESSION_BUS_ADDRESS=" + bus.address},
+               {demoBinary, "--windowed", "--size", "320x180", "--loop", "--start", std::to_string(start)})
+    {
+    }
+    // The window's title now (the window must be there).
+    std::string titleNow()
+    {
+        if (!title)
+            title = std::make_unique<TitleReader>(screen.display, "demo");
+        return title->read();
+    }
+    // Waits until the title's show time passes `t`.
+    bool reaches(double t, double seconds)
+    {
+        return waitFor([&] { return titleShowTime(titleNow()) > t; }, seconds);
+    }
+    bool paused() { return titleNow().find("(paused)") != std::string::npos; }
+
+    XvfbServer screen;
+    DemoProcess demo;
+    std::unique_ptr<TitleReader> title;
+};
+
+// The desktop's screen saver (org.freedesktop.ScreenSaver on the session bus) inhibited while
+// the show plays, handed back at a pause and at the end, and taken again on the next play;
+// nothing left for the service to drop when the show has gone.
+TEST(UnattendedTest, TheDesktopsScreenSaverIsInhibitedWhileThePlayLastsAndHandedBackAtAPauseAndTheEnd)
+{
+    Scratch scratch;
+    const PrivateSessionBus bus(scratch.path);
+    ASSERT_FALSE(bus.address.empty());
+    FakeScreenSaver service(bus.address, scratch / "service.log");
+    ASSERT_TRUE(service.ready);
+    ShowOnABus show(bus);
+    ASSERT_TRUE(waitForWindow(show.screen.display, "demo", 60.0));
+    ASSERT_TRUE(service.waitFor("inhibit", 1, 30.0)) << "the show did not inhibit the screen saver";
+
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    ASSERT_TRUE(waitFor([&] { return show.paused(); }, 20.0));
+    EXPECT_TRUE(service.waitFor("uninhibit", 1, 20.0)) << "paused, the show kept the screen saver inhibited";
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    EXPECT_TRUE(service.waitFor("inhibit", 2, 20.0)) << "played again, the show did not inhibit it again";
+
+    show.demo.signal(SIGTERM);
+    const Exit exit = show.demo.wait(30.0);
+    EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+    EXPECT_TRUE(service.waitFor("uninhibit", 2, 20.0)) << "the show ended without handing its cookie back";
+    EXPECT_EQ(service.finish(), 0);
+    EXPECT_EQ(service.count("gone"), 0u) << "a cookie was left for the service to drop";
+}
+
+// A screen-saver service that starts after the show (a unit started with the session) is
+// inhibited as soon as it is there.
+TEST(UnattendedTest, AScreenSaverServiceThatComesAfterTheShowIsInhibited)
+{
+    Scratch scratch;
+    const PrivateSessionBus bus(scratch.path);
+    ASSERT_FALSE(bus.address.empty());
+    ShowOnABus show(bus);
+    ASSERT_TRUE(waitForWindow(show.screen.display, "demo", 60.0));
+    ASSERT_TRUE(show.reaches(11.0, 60.0));
+    FakeScreenSaver service(bus.address, scratch / "service.log");
+    ASSERT_TRUE(service.ready);
+    EXPECT_TRUE(service.waitFor("inhibit", 1, 20.0)) << "the service that came late was never asked";
+    show.demo.signal(SIGTERM);
+    EXPECT_EQ(show.demo.wait(30.0).status, 128 + SIGTERM);
+    EXPECT_EQ(service.finish(), 0);
+}
+
+// A session bus that answers nothing (stopped) holds no frame: not the first, with the bus
+// frozen before the show starts, nor later, frozen while the inhibit is held, through a pause,
+// a play and the end.
+TEST(UnattendedTest, AFrozenSessionBusHoldsNoFrame)
+{
+    Scratch scratch;
+    const PrivateSessionBus bus(scratch.path);
+    ASSERT_FALSE(bus.address.empty());
+    FakeScreenSaver service(bus.address, scratch / "service.log");
+    ASSERT_TRUE(service.ready);
+    bus.freeze();
+    ShowOnABus show(bus);
+    ASSERT_TRUE(waitForWindow(show.screen.display, "demo", 60.0));
+    EXPECT_TRUE(show.reaches(13.0, 20.0)) << "the first frames waited for the frozen bus";
+    bus.thaw();
+    ASSERT_TRUE(service.waitFor("inhibit", 1, 30.0));
+
+    bus.freeze();
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    EXPECT_TRUE(waitFor([&] { return show.paused(); }, 20.0)) << "the pause waited for the frozen bus";
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    const double resumed = titleShowTime(show.titleNow());
+    EXPECT_TRUE(show.reaches(resumed + 2.0, 20.0)) << "the frames after the play waited for the frozen bus";
+    show.demo.signal(SIGTERM);
+    const Exit exit = show.demo.wait(10.0);
+    EXPECT_TRUE(exit.exited) << "the end waited for the frozen bus";
+    EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+    bus.thaw();
+    EXPECT_EQ(service.finish(), 0) << "the inhibit outlived the show";
 }
 
 // A track of clicks (8 ms each) every quarter second, whose pitch tells the second it lies in
