@@ -73,6 +73,15 @@ public:
                XScreenSaverQueryInfo(connection, DefaultRootWindow(connection), info) != 0 &&
                info->state == ScreenSaverOn;
     }
+    // The server's own settings (timeout, interval, blanking, exposures), as xset sets them.
+    std::string settings() const
+    {
+        int timeout = 0, interval = 0, blanking = 0, exposures = 0;
+        if (connection != nullptr)
+            XGetScreenSaver(connection, &timeout, &interval, &blanking, &exposures);
+        return std::to_string(timeout) + " " + std::to_string(interval) + " " + std::to_string(blanking) + " " +
+               std::to_string(exposures);
+    }
 
 private:
     Display* connection;
@@ -80,7 +89,8 @@ private:
 };
 
 // The screen saver stays off through 10 s of the full-screen show and of a windowed loop, though
-// set to come on after 3 s of idleness, and comes on again once the show has ended or is paused.
+// set to come on after 3 s of idleness, and comes on again once the show has ended (killed
+// included) or is paused.
 TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
 {
     XvfbServer screen(640, 360);
@@ -89,9 +99,10 @@ TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
     ASSERT_TRUE(run("DISPLAY=" + screen.display + " xset s 3 3"));
     const ScreenSaverState saver(screen.display);
     ASSERT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the screen saver never came on by itself";
+    const std::string settings = saver.settings();
 
     for (const bool windowed : {false, true}) {
-        SCOPED_TRACE(windowed ? "windowed --loop" : "full screen");
+        SCOPED_TRACE(windowed ? "windowed --loop, ended by SIGTERM" : "full screen, killed");
         std::vector<std::string> command = {demoBinary};
         if (windowed)
             command.insert(command.end(), {"--windowed", "--size", "320x180", "--loop", "--start", "80"});
@@ -118,10 +129,16 @@ TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
                                 20.0));
             EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the paused show keeps the display awake";
         }
-        demo.signal(SIGTERM);
+        // Ended as a supervisor ends it, or killed: either way the server itself undoes what the
+        // show asked of it, and its settings are the user's still.
+        const int signal = windowed ? SIGTERM : SIGKILL;
+        demo.signal(signal);
         const Exit exit = demo.wait(30.0);
-        EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+        if (signal == SIGTERM) {
+            EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+        }
         EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the display stays awake after the show";
+        EXPECT_EQ(saver.settings(), settings) << "the show changed the server's screen-saver settings";
     }
 }
 
