@@ -1,24 +1,10 @@
 #include "session_bus.h"
 
-#include <chrono>
 #include <csignal>
-#include <functional>
 #include <fstream>
-#include <thread>
+#include <string>
 
 namespace DemoTest {
-
-namespace {
-
-bool waitUntil(const std::function<bool()>& condition, double seconds)
-{
-    for (const double end = now() + seconds; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-        if (now() > end)
-            return false;
-    return true;
-}
-
-} // namespace
 
 PrivateSessionBus::PrivateSessionBus(const std::string& folder)
 {
@@ -27,7 +13,7 @@ PrivateSessionBus::PrivateSessionBus(const std::string& folder)
         "dbus-daemon", "--session", "--nofork", "--address=unix:path=" + folder + "/session-bus",
         "--print-address=2"});
     std::string said;
-    if (waitUntil([&] { return (said = daemon->errorSoFar()).find('\n') != std::string::npos; }, 10.0))
+    if (waitFor([&] { return (said = daemon->errorSoFar()).find('\n') != std::string::npos; }, 10.0))
         address = said.substr(0, said.find('\n'));
 }
 
@@ -69,7 +55,21 @@ size_t FakeScreenSaver::count(const std::string& word) const
 
 bool FakeScreenSaver::waitFor(const std::string& word, size_t n, double seconds) const
 {
-    return waitUntil([&] { return count(word) >= n; }, seconds);
+    return DemoTest::waitFor([&] { return count(word) >= n; }, seconds);
+}
+
+long FakeScreenSaver::held() const
+{
+    long granted = 0;
+    for (const std::string& fact : facts()) {
+        if (fact.rfind("inhibit ", 0) == 0)
+            ++granted;
+        else if (fact.rfind("uninhibit ", 0) == 0)
+            --granted;
+        else if (fact.rfind("gone ", 0) == 0)
+            granted -= std::stol(fact.substr(fact.rfind(' ') + 1));
+    }
+    return granted;
 }
 
 int FakeScreenSaver::finish()

@@ -43,6 +43,8 @@ public:
     size_t count(const std::string& word) const;
     // Waits up to `seconds` until `count(word)` reaches `n`.
     bool waitFor(const std::string& word, size_t n, double seconds) const;
+    // Cookies granted and not yet handed back or dropped with a client that left, by the facts.
+    long held() const;
     // Ends the service: how many cookies it still held (-1 when it did not say).
     int finish();
 
