@@ -34,7 +34,7 @@ bool find(void* library, const char* name, Function& function)
 }
 
 // libdbus's entry points, found at run time: neither the library's presence nor its version
-// decides whether the show runs.
+// decides whether the show runs. Never unloaded: the library keeps global state of its own.
 struct BusLibrary {
     void* handle = nullptr;
     decltype(&dbus_connection_open_private) open = nullptr;
@@ -59,7 +59,7 @@ struct BusLibrary {
 
     BusLibrary()
     {
-        handle = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (handle == nullptr)
             return;
         if (!find(handle, "dbus_connection_open_private", open) ||
