@@ -10,7 +10,8 @@ written at once:
   inhibit COOKIE SENDER APPLICATION
   uninhibit COOKIE SENDER
   uninhibit-unknown COOKIE SENDER
-  gone SENDER COOKIES-IT-STILL-HELD
+  gone SENDER COOKIES-IT-STILL-HELD  (dropped as the client left)
+  left SENDER                    (a client that had asked left the bus)
   active N                       (on SIGTERM, then it ends)
 """
 import argparse
@@ -37,6 +38,7 @@ class ScreenSaver(dbus.service.Object):
         super().__init__(bus, "/org/freedesktop/ScreenSaver")
         self.delay = delay
         self.cookies = {}  # cookie -> sender
+        self.askers = set()
         self.next_cookie = 1
 
     def grant(self, sender, application):
@@ -50,6 +52,7 @@ class ScreenSaver(dbus.service.Object):
                          async_callbacks=("reply", "error"))
     def Inhibit(self, application, reason, sender=None, reply=None, error=None):
         say("asked", sender)
+        self.askers.add(sender)
         if self.delay <= 0:
             reply(self.grant(sender, application))
             return
@@ -69,14 +72,14 @@ class ScreenSaver(dbus.service.Object):
             say("uninhibit-unknown", int(cookie), sender)
 
     def owner_changed(self, name, old, new):
-        if not name.startswith(":") or new:
+        if not name.startswith(":") or new or name not in self.askers:
             return
         held = [c for c, s in self.cookies.items() if s == name]
-        if not held:
-            return
         for cookie in held:
             del self.cookies[cookie]
-        say("gone", name, len(held))
+        if held:
+            say("gone", name, len(held))
+        say("left", name)
 
 
 def main():

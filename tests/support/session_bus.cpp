@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <string>
 
 namespace DemoTest {
@@ -70,6 +71,18 @@ long FakeScreenSaver::held() const
             granted -= std::stol(fact.substr(fact.rfind(' ') + 1));
     }
     return granted;
+}
+
+bool FakeScreenSaver::settled() const
+{
+    std::set<std::string> asking;
+    for (const std::string& fact : facts()) {
+        if (fact.rfind("asked ", 0) == 0)
+            asking.insert(fact.substr(6));
+        else if (fact.rfind("left ", 0) == 0)
+            asking.erase(fact.substr(5));
+    }
+    return asking.empty() && held() == 0;
 }
 
 int FakeScreenSaver::finish()

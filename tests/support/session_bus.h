@@ -36,8 +36,8 @@ public:
     FakeScreenSaver(const FakeScreenSaver&) = delete;
     FakeScreenSaver& operator=(const FakeScreenSaver&) = delete;
 
-    // The facts so far, one a line ("inhibit COOKIE SENDER APPLICATION", "uninhibit COOKIE
-    // SENDER", "gone SENDER COOKIES", ...; see the script).
+    // The facts so far, one a line ("asked SENDER", "inhibit COOKIE SENDER APPLICATION",
+    // "uninhibit COOKIE SENDER", "gone SENDER COOKIES", "left SENDER", ...; see the script).
     std::vector<std::string> facts() const;
     // How many facts begin with `word`.
     size_t count(const std::string& word) const;
@@ -45,6 +45,8 @@ public:
     bool waitFor(const std::string& word, size_t n, double seconds) const;
     // Cookies granted and not yet handed back or dropped with a client that left, by the facts.
     long held() const;
+    // Every client that asked has left the bus, and no cookie is held: nothing more can change.
+    bool settled() const;
     // Ends the service: how many cookies it still held (-1 when it did not say).
     int finish();
 

@@ -38,6 +38,7 @@ TEST(ScreenSaverInhibitTest, HeldWhileWantedAndHandedBackWhenNotAndAtTheEnd)
     ASSERT_TRUE(service.waitFor("inhibit", 2, 20.0));
     inhibit.reset();
     EXPECT_TRUE(service.waitFor("uninhibit", 2, 20.0));
+    EXPECT_TRUE(waitFor([&] { return service.settled(); }, 20.0));
     EXPECT_EQ(service.finish(), 0);
     EXPECT_EQ(service.count("gone"), 0u) << "a cookie was left for the bus to drop";
     EXPECT_EQ(service.count("uninhibit-unknown"), 0u);
@@ -58,6 +59,7 @@ TEST(ScreenSaverInhibitTest, AServiceThatComesLateOrAnswersLateIsHeldAndHandedBa
         EXPECT_TRUE(late.waitFor("inhibit", 1, 20.0)) << "the service that came late was never asked";
         EXPECT_LT(secondsToEnd(inhibit), 2.0);
         EXPECT_TRUE(late.waitFor("uninhibit", 1, 20.0));
+        EXPECT_TRUE(waitFor([&] { return late.settled(); }, 20.0));
         EXPECT_EQ(late.finish(), 0);
     }
     FakeScreenSaver slow(bus.address, scratch / "slow.log", 2.0);
@@ -69,6 +71,7 @@ TEST(ScreenSaverInhibitTest, AServiceThatComesLateOrAnswersLateIsHeldAndHandedBa
     ASSERT_TRUE(slow.waitFor("inhibit", 1, 20.0));
     EXPECT_TRUE(slow.waitFor("uninhibit", 1, 20.0)) << "the late cookie was kept while paused";
     inhibit.reset();
+    EXPECT_TRUE(waitFor([&] { return slow.settled(); }, 20.0));
     EXPECT_EQ(slow.finish(), 0);
 }
 
@@ -102,7 +105,7 @@ TEST(ScreenSaverInhibitTest, AFrozenBusHoldsNothingUp)
     EXPECT_LT(secondsToEnd(inhibit), 2.0) << "the end waited for a frozen bus";
     // Once the bus goes on, the cookie is handed back, or dropped with the client that left.
     bus.thaw();
-    EXPECT_TRUE(waitFor([&] { return service.held() == 0; }, 20.0)) << "a cookie outlived the inhibit";
+    EXPECT_TRUE(waitFor([&] { return service.settled(); }, 20.0)) << "a cookie outlived the inhibit";
     EXPECT_EQ(service.finish(), 0);
 }
 
