@@ -17,7 +17,8 @@ public:
     DisplayKeptOn& operator=(const DisplayKeptOn&) = delete;
 
     // Once a frame, with the free-running clock in seconds. Acts on a change of `playing` and
-    // once a second; never waits for an answer from anyone.
+    // once a second; never waits for the session bus, and for the display only when the play
+    // begins (is it asleep?).
     void update(bool playing, double seconds);
 
 private:

@@ -73,16 +73,17 @@ struct DisplayKeptOn::State {
         if (suspendScreenSaver != nullptr)
             suspendScreenSaver(display, on ? True : False);
         desktop.want(on);
-        if (on)
-            keepAwake();
+        if (on) {
+            XResetScreenSaver(display);
+            wakeIfAsleep();
+        }
         XFlush(display);
     }
 
-    // A reset restarts the server's idle time, so that a saver or power saving set to a few
-    // seconds stays off even where the saver cannot be suspended. No reply is awaited.
-    void keepAwake()
+    // A display that DPMS put to sleep before the play began (the level is the server's own
+    // question: asked only here, not every second).
+    void wakeIfAsleep()
     {
-        XResetScreenSaver(display);
         unsigned short level = dpmsModeOn;
         unsigned char enabled = 0;
         if (dpmsInfo != nullptr && dpmsInfo(display, &level, &enabled) && enabled && level != dpmsModeOn)
@@ -110,8 +111,10 @@ void DisplayKeptOn::update(bool playing, double seconds)
         state->hold(playing);
     if (!state->held || seconds - state->lastReset < 1.0)
         return;
+    // A reset restarts the server's idle time, so that a saver or power saving set to a few
+    // seconds stays off even where the saver cannot be suspended. No reply is awaited.
     state->lastReset = seconds;
-    state->keepAwake();
+    XResetScreenSaver(state->display);
     XFlush(state->display);
 }
 
