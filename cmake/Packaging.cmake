@@ -1,5 +1,5 @@
 # What a release holds and how CPack packs it: the executable, its soundtrack and a short
-# read-me, and on Linux a systemd user unit. Windows (scripts/windows.sh): demo-windows.zip, flat, so that a double-clicked
+# read-me, and on Linux a systemd user unit with its installer. Windows (scripts/windows.sh): demo-windows.zip, flat, so that a double-clicked
 # demo.exe finds valdrim.mp3 beside it. Linux (scripts/package.sh): demo-linux-x86_64.tar.gz
 # with everything in one folder of that name.
 #
@@ -28,8 +28,10 @@ configure_file(${readme_source} ${readme} @ONLY NEWLINE_STYLE ${readme_newlines}
 install(TARGETS demo RUNTIME DESTINATION .)
 install(FILES ${DEMO_SOUNDTRACK} ${readme} DESTINATION .)
 if(NOT WIN32)
-  # A kiosk's supervisor: the systemd user unit that keeps the show running (README.txt).
+  # A kiosk's supervisor: the systemd user unit that keeps the show running, and its installer
+  # (README.txt).
   install(FILES ${PROJECT_SOURCE_DIR}/scripts/demo.service DESTINATION .)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/install-unattended.sh DESTINATION . RENAME install.sh)
 endif()
 install(CODE [[
   if(DEFINED ENV{SOURCE_DATE_EPOCH})

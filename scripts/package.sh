@@ -66,7 +66,7 @@ cmake --build --preset release --target soundtrack -j "$(nproc)"
 
 t=$(seconds)
 scripts/root.sh make "$buildroot" bullseye g++ cmake ninja-build \
-  libx11-dev libxrandr-dev libudev-dev libgl-dev libglu1-mesa-dev
+  libx11-dev libxrandr-dev libudev-dev libgl-dev libglu1-mesa-dev libdbus-1-dev
 
 # Sources are fetched and unpacked here, where the host's apt and dpkg-source are; only what is
 # not built yet.

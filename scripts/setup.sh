@@ -12,6 +12,7 @@ source "$(dirname "$0")/packages.sh"
 packages=(
   build-essential cmake ninja-build pkg-config
   libsfml-dev libglew-dev libcli11-dev libstb-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev libx11-dev lame
+  libdbus-1-dev
   xvfb xauth x11-utils libgl1-mesa-dri mesa-vulkan-drivers
   pulseaudio pulseaudio-utils libpulse0
   ffmpeg
@@ -25,6 +26,7 @@ case "${1:-run}" in
       clang libclang-rt-dev
       emscripten chromium nodejs zip
       parallel openssh-client openssh-server rsync
+      dbus-daemon python3-dbus python3-gi
     )
     # npm runs the page's tests' tools; a node of another origin may bring its own npm.
     command -v npm >/dev/null 2>&1 || packages+=(npm)

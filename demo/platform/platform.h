@@ -49,40 +49,6 @@ private:
     void* handle = nullptr;
 };
 
-// Keeps the display on while the show plays, as video players do, and lets it sleep again while
-// paused and once this is gone. On X11: the screen saver suspended (MIT-SCREEN-SAVER, loaded at
-// run time since not every desktop has its library) and reset every second for servers without
-// it, and DPMS held off; where a session bus offers the desktop's screen-saver interface, its
-// inhibit too (D-Bus loaded at run time). On Windows: the thread's execution state.
-class DisplayKeptOn {
-public:
-    explicit DisplayKeptOn(const DisplayConnection& display);
-    ~DisplayKeptOn();
-    DisplayKeptOn(const DisplayKeptOn&) = delete;
-    DisplayKeptOn& operator=(const DisplayKeptOn&) = delete;
-
-    // Once a frame, with the free-running clock in seconds. Acts on a change of `playing` and
-    // once a second; between those it does nothing, and never waits for an answer.
-    void update(bool playing, double seconds);
-
-private:
-    void hold(bool on);
-
-    void* display = nullptr;
-    bool held = false;
-    double lastReset = -1.0e9;
-    bool dpmsWasEnabled = false;
-    // Libraries and entry points found at run time (none where they are missing).
-    void* screenSaverLibrary = nullptr;
-    void (*suspendScreenSaver)(void*, int) = nullptr;
-    void* extensionLibrary = nullptr;
-    int (*dpmsInfo)(void*, unsigned short*, unsigned char*) = nullptr;
-    int (*dpmsEnable)(void*) = nullptr;
-    int (*dpmsDisable)(void*) = nullptr;
-    struct Bus;
-    Bus* bus = nullptr; // the session bus's inhibit, where one answers
-};
-
 // Tells when the screen the full-screen show covers changes size (a projector or display
 // switched, xrandr): on X11 the root window's own configure events, read without waiting.
 class ScreenWatch {

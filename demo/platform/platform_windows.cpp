@@ -49,31 +49,6 @@ void WindowTitle::set(const char* utf8, const char* /*ascii*/) const
         SetWindowTextW(window, wide);
 }
 
-// Windows keeps the display on for a thread that says it needs it; the state holds until the
-// thread says otherwise, and ends with the thread.
-struct DisplayKeptOn::Bus {};
-
-DisplayKeptOn::DisplayKeptOn(const DisplayConnection& /*display*/) {}
-
-DisplayKeptOn::~DisplayKeptOn()
-{
-    hold(false);
-}
-
-void DisplayKeptOn::update(bool playing, double /*seconds*/)
-{
-    if (playing != held)
-        hold(playing);
-}
-
-void DisplayKeptOn::hold(bool on)
-{
-    if (on == held)
-        return;
-    held = on;
-    SetThreadExecutionState(on ? ES_CONTINUOUS | ES_DISPLAY_REQUIRED : ES_CONTINUOUS);
-}
-
 ScreenWatch::ScreenWatch(const DisplayConnection& /*display*/, DisplayConnection::Size window)
     : last(window)
 {

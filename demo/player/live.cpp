@@ -4,6 +4,7 @@
 #include "soundtrack.h"
 #include "timeline.h"
 
+#include "platform/display_kept_on.h"
 #include "show/show.h"
 
 #include "engine/render_target.h"
@@ -240,8 +241,10 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
     SeenPicture seen;
 
     for (;;) {
-        // A close request ends the show at once. So does a press of Escape, seen here as an
-        // event even when it is a tap shorter than a frame. Every event that came is handled
+        // A close request ends the show at once. So does a press of Escape in the show's own
+        // window, seen here as an event even when it is a tap shorter than a frame, and a held
+        // key as its repeats. Never the keyboard's state, which is the whole keyboard's: Escape
+        // held in another application must not end the show. Every event that came is handled
         // before the frame, so that a held key's repeats never queue up behind a slow one.
         sf::Event event;
         bool ended = false;
@@ -260,10 +263,7 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
             window.setSize({screenSize.width, screenSize.height});
             fitScreen({screenSize.width, screenSize.height});
         }
-        // Full screen also reads the key's state once a frame. A window acts on its own key
-        // events only: the state is the whole keyboard's, and Escape pressed in another
-        // application must not end the show.
-        if (ended || (!options.windowed && sf::Keyboard::isKeyPressed(sf::Keyboard::Escape)))
+        if (ended)
             return 0;
         if (const int signal = stop.received())
             return 128 + signal;

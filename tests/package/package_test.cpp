@@ -130,15 +130,16 @@ const std::string allowedLibraries = " ld-linux-x86-64.so.2 libc.so.6 libm.so.6 
 
 TEST_P(PackageTest, ItsExecutableAsksOnlyForWhatTheRootHas)
 {
-    // One folder with the four files, the executable ready to run.
+    // One folder with the five files, the executable and the installer ready to run.
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(scratch / "package"))
         names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{folderName});
     const fs::path exe = unpacked() / "demo";
-    for (const char* file : {"demo", "valdrim.mp3", "README.txt", "demo.service"})
+    for (const char* file : {"demo", "valdrim.mp3", "README.txt", "demo.service", "install.sh"})
         EXPECT_TRUE(fs::is_regular_file(unpacked() / file)) << file;
     EXPECT_NE(fs::status(exe).permissions() & fs::perms::others_exec, fs::perms::none);
+    EXPECT_NE(fs::status(unpacked() / "install.sh").permissions() & fs::perms::others_exec, fs::perms::none);
 
     // The system's libraries only, by their names, found where the system keeps them; the C
     // library no newer than Debian 11's.

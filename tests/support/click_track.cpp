@@ -24,17 +24,19 @@ long fileBytes(const std::string& path)
     return stat(path.c_str(), &status) == 0 ? static_cast<long>(status.st_size) : 0;
 }
 
-} // namespace
-
-std::string makeClickTrack(const std::string& folder, const std::string& name, double seconds)
+// `seconds` of silence with a click of `clickLength` samples every `interval`, its pitch the
+// second's, as an MP3 made by lame.
+std::string makeTrack(const std::string& folder, const std::string& name, double seconds, double interval,
+                      int clickLength, double (*pitchAt)(int second))
 {
     const std::string wav = folder + "/" + name + ".wav", mp3 = folder + "/" + name;
     const int frames = static_cast<int>(seconds * rate);
     std::vector<short> pcm(static_cast<size_t>(frames) * 2, 0);
     for (int i = 0; i < frames; ++i) {
-        const int into = i % static_cast<int>(clickInterval * rate);
-        if (into < 176)
-            pcm[2 * i] = pcm[2 * i + 1] = static_cast<short>(20000.0 * std::sin(2.0 * M_PI * 1500.0 * into / rate));
+        const int into = i % static_cast<int>(interval * rate);
+        const double pitch = pitchAt(static_cast<int>(i / rate));
+        if (into < clickLength)
+            pcm[2 * i] = pcm[2 * i + 1] = static_cast<short>(20000.0 * std::sin(2.0 * M_PI * pitch * into / rate));
     }
     {
         std::ofstream out(wav, std::ios::binary);
@@ -48,6 +50,37 @@ std::string makeClickTrack(const std::string& folder, const std::string& name, d
     const bool made = std::system(("lame --quiet -b 192 " + wav + " " + mp3).c_str()) == 0;
     std::remove(wav.c_str());
     return made ? mp3 : std::string();
+}
+
+constexpr int pitchedClickLength = 353;
+
+double pitchOfSecond(int second)
+{
+    return 1000.0 + 500.0 * (second % 8);
+}
+
+// The power of `pitch` in `length` samples from `begin` (Goertzel).
+double power(const std::vector<short>& pcm, size_t begin, int length, double pitch)
+{
+    const double k = 2.0 * std::cos(2.0 * M_PI * pitch / rate);
+    double s1 = 0.0, s2 = 0.0;
+    for (int i = 0; i < length && 2 * (begin + i) < pcm.size(); ++i) {
+        const double s0 = pcm[2 * (begin + i)] + k * s1 - s2;
+        s2 = s1, s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - k * s1 * s2;
+}
+
+} // namespace
+
+std::string makeClickTrack(const std::string& folder, const std::string& name, double seconds)
+{
+    return makeTrack(folder, name, seconds, clickInterval, 176, [](int) { return 1500.0; });
+}
+
+std::string makePitchedClickTrack(const std::string& folder, const std::string& name, double seconds)
+{
+    return makeTrack(folder, name, seconds, pitchedClickInterval, pitchedClickLength, pitchOfSecond);
 }
 
 std::vector<double> clickPositions(const std::string& mp3)
@@ -98,12 +131,25 @@ void SinkRecorder::poll()
 
 std::vector<double> SinkRecorder::finish()
 {
+    std::vector<double> walls;
+    for (const HeardClick& click : heard(false))
+        walls.push_back(click.wall);
+    return walls;
+}
+
+std::vector<HeardClick> SinkRecorder::finishPitched()
+{
+    return heard(true);
+}
+
+std::vector<HeardClick> SinkRecorder::heard(bool pitched)
+{
     poll();
     recorder->signal(SIGTERM);
     recorder->wait(10.0);
-    std::vector<double> walls;
+    std::vector<HeardClick> clicks;
     if (polls.empty())
-        return walls;
+        return clicks;
     // The earliest bound on sample n's time, among the polls that saw it or anything after it.
     std::vector<double> base(polls.size());
     double earliest = 1e300;
@@ -121,9 +167,17 @@ std::vector<double> SinkRecorder::finish()
             ++poll;
         if (poll == polls.size())
             break;
-        walls.push_back(base[poll] + double(n) / rate);
+        int second = -1;
+        if (pitched) {
+            second = 0;
+            for (int s = 1; s < 8; ++s)
+                if (power(pcm, n, pitchedClickLength, pitchOfSecond(s)) >
+                    power(pcm, n, pitchedClickLength, pitchOfSecond(second)))
+                    second = s;
+        }
+        clicks.push_back({base[poll] + double(n) / rate, second});
     }
-    return walls;
+    return clicks;
 }
 
 std::vector<double> heardLessSeen(const std::vector<double>& clickWalls, const std::vector<double>& clicks,
@@ -142,6 +196,27 @@ std::vector<double> heardLessSeen(const std::vector<double>& clickWalls, const s
             return std::fabs(a - t) < std::fabs(b - t);
         });
         offsets.push_back(click - t);
+    }
+    return offsets;
+}
+
+std::vector<double> heardLessSeen(const std::vector<HeardClick>& heard, const std::vector<double>& clicks,
+                                  const PictureTime& pictureAt, double from, double to)
+{
+    std::vector<double> offsets;
+    for (const HeardClick& click : heard) {
+        if (click.wall < from || click.wall > to)
+            continue;
+        const double t = pictureAt(click.wall);
+        if (t < 0.0)
+            continue;
+        double nearest = 1e300;
+        for (size_t i = 0; i < clicks.size(); ++i)
+            if (static_cast<int>(double(i) * pitchedClickInterval) % 8 == click.second &&
+                std::fabs(clicks[i] - t) < std::fabs(nearest - t))
+                nearest = clicks[i];
+        if (nearest < 1e300)
+            offsets.push_back(nearest - t);
     }
     return offsets;
 }

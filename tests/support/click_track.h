@@ -21,9 +21,22 @@ constexpr double clickInterval = 0.5;
 // lame in `folder` under `name`; empty when it could not be made.
 std::string makeClickTrack(const std::string& folder, const std::string& name = "clicks.mp3", double seconds = 90.0);
 
+// A click (8 ms) every quarter second whose pitch tells the second of the track it lies in,
+// modulo 8: 1000 Hz in seconds 0, 8, 16 ..., 1500 Hz in seconds 1, 9 ..., up to 4500 Hz. A sound a
+// few seconds off the picture cannot pass for one on it.
+constexpr double pitchedClickInterval = 0.25;
+std::string makePitchedClickTrack(const std::string& folder, const std::string& name, double seconds);
+
 // Where the clicks lie in the track as the player's own decoder delivers it (after the
 // encoder's delay): the first loud sample of each, in seconds.
 std::vector<double> clickPositions(const std::string& mp3);
+
+// A click heard: when, on the wall clock, and the second (modulo 8) its pitch tells, or -1 where
+// that was not asked for.
+struct HeardClick {
+    double wall;
+    int second;
+};
 
 // What a PulseAudio server's default sink plays, recorded from its monitor by parec while this
 // lives. poll(), called often, places the recording on the wall clock (DemoTest::now()): sample
@@ -42,8 +55,12 @@ public:
     void poll();
     // Ends the recording; the wall-clock time of each click heard (its first loud sample).
     std::vector<double> finish();
+    // The same for a track of makePitchedClickTrack, with the second each click's pitch tells.
+    std::vector<HeardClick> finishPitched();
 
 private:
+    std::vector<HeardClick> heard(bool pitched);
+
     std::string path;
     std::unique_ptr<DemoTest::DemoProcess> recorder;
     struct Poll {
@@ -61,6 +78,11 @@ using PictureTime = std::function<double(double wall)>;
 // click's place in the track less the picture's time when it was heard (the nearest click to
 // that time is taken as the one heard). Negative: the sound lags the picture.
 std::vector<double> heardLessSeen(const std::vector<double>& clickWalls, const std::vector<double>& clicks,
+                                  const PictureTime& pictureAt, double from, double to);
+
+// The same for clicks of a pitched track: each is taken for the nearest click of the second
+// its pitch tells.
+std::vector<double> heardLessSeen(const std::vector<HeardClick>& heard, const std::vector<double>& clicks,
                                   const PictureTime& pictureAt, double from, double to);
 
 // ITU-R BT.1359's detectability window: the sound heard no more than 125 ms after the picture

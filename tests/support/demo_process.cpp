@@ -152,6 +152,14 @@ double now()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool waitFor(const std::function<bool()>& condition, double seconds)
+{
+    for (const double end = now() + seconds; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (now() > end)
+            return false;
+    return true;
+}
+
 XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& extraArguments)
 {
     int fds[2];

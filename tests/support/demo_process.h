@@ -100,6 +100,8 @@ private:
 
 // Seconds of wall-clock time since some fixed point, for waiting loops.
 double now();
+// Waits up to `seconds` for `condition`, checking it every 20 ms; whether it came.
+bool waitFor(const std::function<bool()>& condition, double seconds);
 
 // A window is named `title` when its name is `title` or starts with it and a space (the live
 // window's name goes on with the show time).

@@ -175,6 +175,43 @@ TEST(DemoRunTest, ACloseRequestEndsTheShow)
         "the close request");
 }
 
+// Escape held in another application, briefly and long, does not end the full-screen show,
+// whose window acts on its own keys only; Escape in its window then does.
+TEST(DemoRunTest, EscapeHeldInAnotherApplicationLeavesTheFullScreenShowGoing)
+{
+    XvfbServer screen(640, 360);
+    ASSERT_FALSE(screen.display.empty());
+    DemoProcess demo(demoBinary, {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket"},
+                     {demoBinary, "--start", "40"});
+    ASSERT_TRUE(waitForPicture(screen.display, 120.0)) << "no picture was drawn";
+    {
+        const OtherWindow other(screen.display, "another application");
+        ASSERT_TRUE(other.shown);
+        for (const int held : {400, 400, 400, 2000}) {
+            setKey(screen.display, "Escape", true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(held));
+            setKey(screen.display, "Escape", false);
+            // Still drawing after the release: the picture changes twice more (once could be
+            // the window going), and the window is there.
+            Image last = grabScreen(screen.display);
+            int changes = 0;
+            waitForScreen(screen.display, [&](const Image& shot) {
+                if (differingPixels(shot, last) > 0)
+                    ++changes, last = shot;
+                return changes >= 2;
+            }, 30.0);
+            EXPECT_GE(changes, 2) << "Escape held " << held << " ms in another application ended the show";
+            ASSERT_GT(windowSize(screen.display, "OpenGL").width, 0) << "held " << held << " ms";
+        }
+    }
+    ASSERT_TRUE(focusWindow(screen.display, "OpenGL"));
+    setKey(screen.display, "Escape", true);
+    setKey(screen.display, "Escape", false);
+    const Exit exit = demo.wait(30.0);
+    ASSERT_TRUE(exit.exited) << "Escape in the show's own window did not end it";
+    EXPECT_EQ(exit.status, 0) << exit.err;
+}
+
 // Signals end the show like Escape, with the status a shell expects (128 + the signal), whether
 // they come during start-up, before the first frame, or while frames are drawn.
 TEST(DemoRunTest, SignalsEndTheShowWithTheirShellStatus)

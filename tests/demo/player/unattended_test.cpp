@@ -2,9 +2,9 @@
 // sound server of the test's own: the display kept awake, the sound back after its server
 // restarts or arrives late, and the full screen following the screen's size. (The display lost
 // under the show is the run test's.)
-#include "music/music_decoder.h"
 #include "support/click_track.h"
 #include "support/demo_process.h"
+#include "support/session_bus.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +13,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -30,23 +25,10 @@ using namespace DemoTest;
 namespace fs = std::filesystem;
 
 const std::string demoBinary = DEMO_BINARY;
-constexpr double rate = 44100.0;
 
 bool run(const std::string& command)
 {
     return std::system(command.c_str()) == 0;
-}
-
-// Waits up to `seconds` for `condition`, checking every 50 ms.
-bool waitFor(const std::function<bool()>& condition, double seconds)
-{
-    const double deadline = now() + seconds;
-    while (!condition()) {
-        if (now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
 }
 
 // The X screen saver's state as the server keeps it (ScreenSaverOn while it shows).
@@ -72,6 +54,15 @@ public:
                XScreenSaverQueryInfo(connection, DefaultRootWindow(connection), info) != 0 &&
                info->state == ScreenSaverOn;
     }
+    // The server's own settings (timeout, interval, blanking, exposures), as xset sets them.
+    std::string settings() const
+    {
+        int timeout = 0, interval = 0, blanking = 0, exposures = 0;
+        if (connection != nullptr)
+            XGetScreenSaver(connection, &timeout, &interval, &blanking, &exposures);
+        return std::to_string(timeout) + " " + std::to_string(interval) + " " + std::to_string(blanking) + " " +
+               std::to_string(exposures);
+    }
 
 private:
     Display* connection;
@@ -79,7 +70,8 @@ private:
 };
 
 // The screen saver stays off through 10 s of the full-screen show and of a windowed loop, though
-// set to come on after 3 s of idleness, and comes on again once the show has ended or is paused.
+// set to come on after 3 s of idleness, and comes on again once the show has ended (killed
+// included) or is paused.
 TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
 {
     XvfbServer screen(640, 360);
@@ -88,9 +80,10 @@ TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
     ASSERT_TRUE(run("DISPLAY=" + screen.display + " xset s 3 3"));
     const ScreenSaverState saver(screen.display);
     ASSERT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the screen saver never came on by itself";
+    const std::string settings = saver.settings();
 
     for (const bool windowed : {false, true}) {
-        SCOPED_TRACE(windowed ? "windowed --loop" : "full screen");
+        SCOPED_TRACE(windowed ? "windowed --loop, ended by SIGTERM" : "full screen, killed");
         std::vector<std::string> command = {demoBinary};
         if (windowed)
             command.insert(command.end(), {"--windowed", "--size", "320x180", "--loop", "--start", "80"});
@@ -117,102 +110,147 @@ TEST(UnattendedTest, TheScreenSaverStaysOffWhileTheShowPlaysAndComesOnAfter)
                                 20.0));
             EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the paused show keeps the display awake";
         }
-        demo.signal(SIGTERM);
+        // Ended as a supervisor ends it, or killed: either way the server itself undoes what the
+        // show asked of it, and its settings are the user's still.
+        const int signal = windowed ? SIGTERM : SIGKILL;
+        demo.signal(signal);
         const Exit exit = demo.wait(30.0);
-        EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+        if (signal == SIGTERM) {
+            EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+        }
         EXPECT_TRUE(waitFor([&] { return saver.on(); }, 20.0)) << "the display stays awake after the show";
+        EXPECT_EQ(saver.settings(), settings) << "the show changed the server's screen-saver settings";
     }
 }
 
-// A track of clicks (8 ms each) every quarter second, whose pitch tells the second it lies in
-// (modulo 8): 1000 Hz in seconds 0, 8, 16 ..., 1500 Hz in seconds 1, 9 ..., up to 4500 Hz.
-constexpr double pitchedClickInterval = 0.25;
-constexpr int clickLength = 353;
-double clickPitch(int second)
+// Presses and releases `key` in the window named `title`, given the focus first.
+bool pressIn(const std::string& display, const std::string& title, const char* key)
 {
-    return 1000.0 + 500.0 * (second % 8);
+    return focusWindow(display, title) && setKey(display, key, true) && setKey(display, key, false);
 }
 
-std::string makePitchedClickTrack(const std::string& mp3, double seconds)
-{
-    const std::string wav = mp3 + ".wav";
-    const int frames = static_cast<int>(seconds * rate);
-    std::vector<short> pcm(static_cast<size_t>(frames) * 2, 0);
-    for (int i = 0; i < frames; ++i) {
-        const int into = i % static_cast<int>(pitchedClickInterval * rate);
-        const double pitch = clickPitch(static_cast<int>(i / rate));
-        if (into < clickLength)
-            pcm[2 * i] = pcm[2 * i + 1] = static_cast<short>(20000.0 * std::sin(2.0 * M_PI * pitch * into / rate));
+// The windowed show on its own screen, its session bus the test's, from `start` on loop.
+struct ShowOnABus {
+    ShowOnABus(const PrivateSessionBus& bus, double start = 10.0)
+        : screen(640, 360)
+        , demo(demoBinary,
+               {"DISPLAY=" + screen.display, "PULSE_SERVER=unix:/nonexistent/demo-socket",
+                "DBUS_SESSION_BUS_ADDRESS=" + bus.address},
+               {demoBinary, "--windowed", "--size", "320x180", "--loop", "--start", std::to_string(start)})
+    {
     }
-    std::ofstream out(wav, std::ios::binary);
-    const auto put32 = [&out](unsigned value) { out.write(reinterpret_cast<const char*>(&value), 4); };
-    const auto put16 = [&out](unsigned short value) { out.write(reinterpret_cast<const char*>(&value), 2); };
-    const unsigned bytes = static_cast<unsigned>(pcm.size() * 2);
-    out.write("RIFF", 4), put32(36 + bytes), out.write("WAVEfmt ", 8), put32(16), put16(1), put16(2);
-    put32(44100), put32(44100 * 4), put16(4), put16(16), out.write("data", 4), put32(bytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
-    out.close();
-    return run("lame --quiet -b 192 " + wav + " " + mp3) ? mp3 : std::string();
-}
-
-// Where each click lies in the track as the player's own decoder delivers it (after the
-// encoder's delay): the first loud sample of each, in seconds; click i is in second i / 4.
-std::vector<double> pitchedClickPositions(const std::string& mp3)
-{
-    std::vector<double> clicks;
-    ma_decoder decoder;
-    if (openMusicFile(mp3.c_str(), decoder) != MA_SUCCESS)
-        return clicks;
-    std::vector<float> frames(4096 * 2);
-    long long at = 0, last = -1000000;
-    for (;;) {
-        ma_uint64 read = 0;
-        ma_decoder_read_pcm_frames(&decoder, frames.data(), 4096, &read);
-        for (ma_uint64 i = 0; i < read; ++i, ++at)
-            if (std::fabs(frames[2 * i]) > 0.3f && at - last > 4410)
-                clicks.push_back(double(at) / rate), last = at;
-        if (read < 4096)
-            break;
+    // The window's title now (the window must be there).
+    std::string titleNow()
+    {
+        if (!title)
+            title = std::make_unique<TitleReader>(screen.display, "demo");
+        return title->read();
     }
-    ma_decoder_uninit(&decoder);
-    return clicks;
-}
-
-// The power of `pitch` in `length` samples from `begin` (Goertzel).
-double power(const std::vector<short>& mono, size_t begin, int length, double pitch)
-{
-    const double k = 2.0 * std::cos(2.0 * M_PI * pitch / rate);
-    double s1 = 0.0, s2 = 0.0;
-    for (int i = 0; i < length && begin + i < mono.size(); ++i) {
-        const double s0 = mono[begin + i] + k * s1 - s2;
-        s2 = s1, s1 = s0;
+    // Waits until the title's show time passes `t`.
+    bool reaches(double t, double seconds)
+    {
+        return waitFor([&] { return titleShowTime(titleNow()) > t; }, seconds);
     }
-    return s1 * s1 + s2 * s2 - k * s1 * s2;
-}
+    bool paused() { return titleNow().find("(paused)") != std::string::npos; }
 
-struct Sample {
-    double wall;
-    double value;
+    XvfbServer screen;
+    DemoProcess demo;
+    std::unique_ptr<TitleReader> title;
 };
 
-long fileBytes(const std::string& path)
+// The desktop's screen saver (org.freedesktop.ScreenSaver on the session bus) inhibited while
+// the show plays, handed back at a pause and at the end, and taken again on the next play;
+// nothing left for the service to drop when the show has gone.
+TEST(UnattendedTest, TheDesktopsScreenSaverIsInhibitedWhileThePlayLastsAndHandedBackAtAPauseAndTheEnd)
 {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 ? static_cast<long>(status.st_size) : 0;
+    Scratch scratch;
+    const PrivateSessionBus bus(scratch.path);
+    ASSERT_FALSE(bus.address.empty());
+    FakeScreenSaver service(bus.address, scratch / "service.log");
+    ASSERT_TRUE(service.ready);
+    ShowOnABus show(bus);
+    ASSERT_TRUE(waitForWindow(show.screen.display, "demo", 60.0));
+    ASSERT_TRUE(service.waitFor("inhibit", 1, 30.0)) << "the show did not inhibit the screen saver";
+
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    ASSERT_TRUE(waitFor([&] { return show.paused(); }, 20.0));
+    EXPECT_TRUE(service.waitFor("uninhibit", 1, 20.0)) << "paused, the show kept the screen saver inhibited";
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    EXPECT_TRUE(service.waitFor("inhibit", 2, 20.0)) << "played again, the show did not inhibit it again";
+
+    show.demo.signal(SIGTERM);
+    const Exit exit = show.demo.wait(30.0);
+    EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+    EXPECT_TRUE(service.waitFor("uninhibit", 2, 20.0)) << "the show ended without handing its cookie back";
+    EXPECT_TRUE(waitFor([&] { return service.settled(); }, 20.0));
+    EXPECT_EQ(service.finish(), 0);
+    EXPECT_EQ(service.count("gone"), 0u) << "a cookie was left for the service to drop";
+}
+
+// A screen-saver service that starts after the show (a unit started with the session) is
+// inhibited as soon as it is there.
+TEST(UnattendedTest, AScreenSaverServiceThatComesAfterTheShowIsInhibited)
+{
+    Scratch scratch;
+    const PrivateSessionBus bus(scratch.path);
+    ASSERT_FALSE(bus.address.empty());
+    ShowOnABus show(bus);
+    ASSERT_TRUE(waitForWindow(show.screen.display, "demo", 60.0));
+    ASSERT_TRUE(show.reaches(11.0, 60.0));
+    FakeScreenSaver service(bus.address, scratch / "service.log");
+    ASSERT_TRUE(service.ready);
+    EXPECT_TRUE(service.waitFor("inhibit", 1, 20.0)) << "the service that came late was never asked";
+    show.demo.signal(SIGTERM);
+    EXPECT_EQ(show.demo.wait(30.0).status, 128 + SIGTERM);
+    EXPECT_TRUE(waitFor([&] { return service.settled(); }, 20.0)) << "the inhibit outlived the show";
+    EXPECT_EQ(service.finish(), 0);
+}
+
+// A session bus that answers nothing (stopped) holds no frame: not the first, with the bus
+// frozen before the show starts, nor later, frozen while the inhibit is held, through a pause,
+// a play and the end.
+TEST(UnattendedTest, AFrozenSessionBusHoldsNoFrame)
+{
+    Scratch scratch;
+    const PrivateSessionBus bus(scratch.path);
+    ASSERT_FALSE(bus.address.empty());
+    FakeScreenSaver service(bus.address, scratch / "service.log");
+    ASSERT_TRUE(service.ready);
+    bus.freeze();
+    ShowOnABus show(bus);
+    ASSERT_TRUE(waitForWindow(show.screen.display, "demo", 60.0));
+    EXPECT_TRUE(show.reaches(13.0, 20.0)) << "the first frames waited for the frozen bus";
+    bus.thaw();
+    ASSERT_TRUE(service.waitFor("inhibit", 1, 30.0));
+
+    bus.freeze();
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    EXPECT_TRUE(waitFor([&] { return show.paused(); }, 20.0)) << "the pause waited for the frozen bus";
+    ASSERT_TRUE(pressIn(show.screen.display, "demo", "space"));
+    const double resumed = titleShowTime(show.titleNow());
+    EXPECT_TRUE(show.reaches(resumed + 2.0, 20.0)) << "the frames after the play waited for the frozen bus";
+    show.demo.signal(SIGTERM);
+    const Exit exit = show.demo.wait(10.0);
+    EXPECT_TRUE(exit.exited) << "the end waited for the frozen bus";
+    EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
+    bus.thaw();
+    EXPECT_TRUE(waitFor([&] { return service.settled(); }, 20.0)) << "the inhibit outlived the show";
+    EXPECT_EQ(service.finish(), 0);
 }
 
 // The sound server restarted on the same socket, or started only after the show: within 3 s of
 // its return the sink carries the soundtrack, and at the show's time, the show saying one line
 // when the sound is lost and one when it is back. The show's time is read from the window's
-// title, the sink's recording placed on the same clock as the sync test places it.
+// title; the clicks' pitches tell their seconds, so that a sound a few seconds off the picture
+// cannot pass for one on it.
 TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArrivesLate)
 {
     Scratch scratch;
     // The binary beside a click track of its own, which it finds as its soundtrack.
     fs::copy_file(demoBinary, scratch / "demo");
-    const std::string mp3 = makePitchedClickTrack(scratch / "valdrim.mp3", 86.4);
+    const std::string mp3 = TestSupport::makePitchedClickTrack(scratch.path.string(), "valdrim.mp3", 86.4);
     ASSERT_FALSE(mp3.empty());
-    const std::vector<double> clicks = pitchedClickPositions(mp3);
+    const std::vector<double> clicks = TestSupport::clickPositions(mp3);
     ASSERT_GT(clicks.size(), 300u);
     XvfbServer screen(640, 360);
     ASSERT_FALSE(screen.display.empty());
@@ -237,22 +275,20 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
         ASSERT_TRUE(server.start()) << "could not start pulseaudio";
         const double back = now();
 
-        // The sink's monitor and the title, polled together for 5 s.
-        const std::string raw = scratch / (restarted ? "restarted.raw" : "late.raw");
-        DemoProcess recorder({"env", "PULSE_SERVER=" + server.address, "parec", "--device=@DEFAULT_MONITOR@",
-                              "--latency-msec=5", "--format=s16le", "--rate=44100", "--channels=2", "--raw", raw});
-        std::vector<Sample> recorded, titles;
+        // The sink's monitor and the title, polled together until 5 s after the return.
+        TestSupport::SinkRecorder sink(server.address, scratch / (restarted ? "restarted.raw" : "late.raw"));
+        ASSERT_TRUE(sink.recording());
+        // The show time at the wall clock: a title is seen no earlier than it was set, so the
+        // largest (t - wall) over the titles bounds the show's clock best (it runs at one second
+        // a second, the picture leading).
+        double showLead = -1e300;
         while (now() < back + 5.0) {
-            const double bytes = double(fileBytes(raw));
-            if (recorded.empty() || bytes > recorded.back().value)
-                recorded.push_back({now(), bytes});
-            const double t = showTime();
-            if (titles.empty() || t != titles.back().value)
-                titles.push_back({now(), t});
+            sink.poll();
+            if (const double t = showTime(); t > 0.0)
+                showLead = std::max(showLead, t - now());
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        recorder.signal(SIGTERM);
-        recorder.wait(10.0);
+        const std::vector<TestSupport::HeardClick> heard = sink.finishPitched();
         demo.signal(SIGTERM);
         const Exit exit = demo.wait(30.0);
         EXPECT_EQ(exit.status, 128 + SIGTERM) << exit.err;
@@ -265,59 +301,13 @@ TEST(UnattendedTest, TheSoundComesBackAtTheShowsTimeWhenItsServerRestartsOrArriv
         EXPECT_EQ(count("demo: no sound output"), 1u) << exit.err;
         EXPECT_EQ(count("demo: the sound output is back"), 1u) << exit.err;
 
-        // The show time at the wall clock: a title is seen no earlier than it was set, so the
-        // largest (t - wall) over the titles bounds the show's clock best (it runs at one second
-        // a second, the picture leading).
-        double showLead = -1e300;
-        for (const Sample& title : titles)
-            if (title.value > 0.0)
-                showLead = std::max(showLead, title.value - title.wall);
-        // Sample n of the recording was at the sink no later than the first poll that saw it,
-        // so the earliest bound among the polls from there on places it: a stretch where the
-        // waking sink recorded nothing then moves only what comes after it.
-        std::vector<double> base(recorded.size());
-        double earliest = 1e300;
-        for (size_t k = recorded.size(); k-- > 0;)
-            base[k] = earliest = std::min(earliest, recorded[k].wall - recorded[k].value / 4.0 / rate);
-        const auto placed = [&](size_t n) {
-            size_t k = 0;
-            while (k + 1 < recorded.size() && recorded[k].value / 4.0 <= double(n))
-                ++k;
-            return base[k] + double(n) / rate;
-        };
-        std::vector<short> pcm(static_cast<size_t>(fileBytes(raw) / 2));
-        std::ifstream(raw, std::ios::binary).read(reinterpret_cast<char*>(pcm.data()), static_cast<long>(pcm.size() * 2));
-        std::vector<short> mono(pcm.size() / 2);
-        for (size_t n = 0; n < mono.size(); ++n)
-            mono[n] = pcm[2 * n];
-
-        // Each click heard: its second by its pitch, so that a sound a few seconds off the
-        // picture cannot pass for one on it.
-        double firstHeard = -1.0;
-        std::vector<double> offsets;
-        for (size_t n = 0, last = 0; n + clickLength < mono.size(); ++n) {
-            if (std::abs(mono[n]) < 8000 || (last != 0 && n - last < 4410))
-                continue;
-            last = n;
-            const double wall = placed(n);
-            if (firstHeard < 0.0)
-                firstHeard = wall - back;
-            int second = 0;
-            for (int s = 1; s < 8; ++s)
-                if (power(mono, n, clickLength, clickPitch(s)) > power(mono, n, clickLength, clickPitch(second)))
-                    second = s;
-            const double t = wall + showLead;
-            double nearest = 1e300;
-            for (size_t i = 0; i < clicks.size(); ++i)
-                if (static_cast<int>(i / 4) % 8 == second && std::fabs(clicks[i] - t) < std::fabs(nearest - t))
-                    nearest = clicks[i];
-            // Heard less seen, judged from half a second after the sound is heard again, as after
-            // any stall.
-            if (wall - back >= firstHeard + 0.5)
-                offsets.push_back(nearest - t);
-        }
-        ASSERT_GE(firstHeard, 0.0) << "nothing heard within 5 s of the server's return";
+        ASSERT_FALSE(heard.empty()) << "nothing heard within 5 s of the server's return";
+        const double firstHeard = heard.front().wall - back;
         EXPECT_LT(firstHeard, 3.0);
+        // Heard less seen, judged from half a second after the sound is heard again, as after
+        // any stall.
+        std::vector<double> offsets = TestSupport::heardLessSeen(
+            heard, clicks, [showLead](double wall) { return wall + showLead; }, back + firstHeard + 0.5, 1e300);
         ASSERT_GE(offsets.size(), 4u);
         std::sort(offsets.begin(), offsets.end());
         const double median = offsets[offsets.size() / 2];
