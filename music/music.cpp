@@ -2,6 +2,7 @@
 
 #include "music_decoder.h"
 #include "music_sync.h"
+#include "output_keeper.h"
 
 #include <miniaudio.h>
 
@@ -10,19 +11,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 struct Music::Playback {
     ma_decoder decoder;
-    ma_device device;
     bool decoderOpen = false;
-    // Written by the keeper only (and by the constructor before it starts); read by any thread.
-    std::atomic<bool> deviceOpen{false};
-    // True while no output plays: none could be opened, or the one open stopped taking samples.
-    std::atomic<bool> outputMissing{false};
+    // The device, opened, watched and closed on a thread of its own.
+    OutputKeeper output;
 
     // Requests from the show's thread, acted on by the audio thread at its next callback, so
     // that neither ever waits for the other: pausing, and a frame to seek to (noSeek when none).
@@ -80,22 +75,8 @@ struct Music::Playback {
     // Output frames between the callback and the ear.
     std::atomic<std::int64_t> latencyFrames{0};
 
-    // Hand-over between the destructor and the thread that closes the device: the destructor
-    // releases the decoder and the block when the device closed in time, the closing thread
-    // when the destructor gave up waiting.
-    std::mutex closing;
-    std::condition_variable closed;
-    bool deviceClosed = false;
-    bool abandoned = false;
-
-    // The keeper: a thread that watches the output and opens it again when it is lost or was
-    // never there, and at the end closes it (see keep()). Told to end through `stopping`.
-    std::thread keeper;
-    std::condition_variable wake;
-    bool stopping = false;
-    std::int64_t openedAtFrame = 0; // the keeper's: output frames when the device last opened
-    std::int64_t answeredNs = 0;    // the keeper's: when the server last answered for a silent output
-    bool runningUnheard = false;    // the keeper's: the track already ran on since the loss
+    // The keeper's, before a device starts: the track already ran on since the last one played.
+    bool runningUnheard = false;
 };
 
 namespace {
@@ -166,11 +147,11 @@ void seekDecoder(Music::Playback& playback, std::int64_t frame)
         playback.lostFrame = frame;
 }
 
-// Runs on the audio thread. The output buffer arrives cleared to silence, so a short read at
-// the end of the track, a pause or a lost position leave silence behind them.
-void data_callback(ma_device* device, void* output, const void* /*input*/, ma_uint32 frameCount)
+// The device's data callback, on the audio thread. The output buffer arrives cleared to silence,
+// so a short read at the end of the track, a pause or a lost position leave silence behind them.
+void data_callback(void* user, void* output, ma_uint32 frameCount)
 {
-    auto* playback = static_cast<Music::Playback*>(device->pUserData);
+    auto* playback = static_cast<Music::Playback*>(user);
     const std::int64_t nowNs = steadyNanoseconds();
     const std::int64_t seek = playback->seekFrame.exchange(Music::Playback::noSeek, std::memory_order_acquire);
     bool paused = playback->paused.load(std::memory_order_relaxed);
@@ -225,9 +206,13 @@ void data_callback(ma_device* device, void* output, const void* /*input*/, ma_ui
     publish(*playback);
 }
 
-// How long the destructor waits for the audio thread to let go of the device. A healthy server
-// needs a few milliseconds; the show must still end within a second when it does not answer.
+// How long the destructor waits for the keeper to close the device. A healthy server needs a
+// few milliseconds; the show must still end within a second when it does not answer.
 constexpr std::chrono::milliseconds closeTimeout(500);
+
+// The output's period: the library's own default for PulseAudio, named so that the latency
+// below is known.
+constexpr ma_uint32 periodMilliseconds = 25;
 
 // Frames at the output rate, clamped so that the conversion is defined for any float.
 ma_uint64 startFrame(float startSeconds)
@@ -246,150 +231,6 @@ static_assert(std::atomic<double>::is_always_lock_free, "the audio thread must n
 // A device whose callback has not run for this long has stopped (a frozen or lost server):
 // nothing is heard from it. Callbacks come every few milliseconds while it plays.
 constexpr std::int64_t staleNs = 250'000'000;
-
-} // namespace
-
-namespace {
-
-// Stops the device, then releases it. ma_device_uninit alone only flags the worker thread and
-// joins it; the PulseAudio worker sits in a blocking poll that, once the server is gone, nothing
-// wakes. Stopping first wakes that loop. Stopping a device that is no longer started (the backend
-// stopped it itself) is skipped.
-void closeDevice(ma_device& device)
-{
-    if (ma_device_get_state(&device) == ma_device_state_started)
-        ma_device_stop(&device);
-    ma_device_uninit(&device);
-}
-
-// With `lock` held on the block's closing mutex, once its device is closed: either tells the
-// waiting destructor or, when it has given up waiting, releases the decoder and the block itself.
-void handOver(Music::Playback* block, std::unique_lock<std::mutex>& lock)
-{
-    block->deviceClosed = true;
-    if (block->abandoned) {
-        lock.unlock();
-        ma_decoder_uninit(&block->decoder);
-        delete block;
-        return;
-    }
-    block->closed.notify_one();
-}
-
-// Runs on the closing thread: closes the device, then hands over.
-void closeAndHandOver(Music::Playback* block)
-{
-    closeDevice(block->device);
-    std::unique_lock<std::mutex> lock(block->closing);
-    handOver(block, lock);
-}
-
-// Closes the device on a thread of its own and waits for it at most `timeout`. False when the
-// audio thread could not finish in time (a server that stopped answering): the block is then
-// left to the closing thread, and the process's exit ends that thread if the device never lets
-// go. Never waits unboundedly, and the normal case still releases everything here.
-bool closeWithin(Music::Playback* block, std::chrono::milliseconds timeout)
-{
-    std::thread closer;
-    try {
-        closer = std::thread(closeAndHandOver, block);
-    } catch (const std::system_error&) {
-        // No thread to be had: close in place, as the library itself would.
-        closeDevice(block->device);
-        return true;
-    }
-    std::unique_lock<std::mutex> lock(block->closing);
-    if (!block->closed.wait_for(lock, timeout, [block] { return block->deviceClosed; })) {
-        block->abandoned = true;
-        lock.unlock();
-        closer.detach();
-        return false;
-    }
-    lock.unlock();
-    closer.join();
-    return true;
-}
-
-// Opens and starts the device on the decoder where it stands; false when no output opens.
-// Only while no other device reads the decoder: in the constructor and on the keeper.
-bool openDevice(Music::Playback& playback)
-{
-    ma_device_config config = ma_device_config_init(ma_device_type_playback);
-    config.playback.format = ma_format_f32;
-    config.playback.channels = musicChannels;
-    config.sampleRate = musicSampleRate;
-    config.dataCallback = data_callback;
-    config.pUserData = &playback;
-    // The library's own default for PulseAudio, named so that the latency below is known.
-    config.periodSizeInMilliseconds = 25;
-    if (ma_device_init(nullptr, &config, &playback.device) != MA_SUCCESS)
-        return false;
-    // A PulseAudio stream asked for an overall latency (ADJUST_LATENCY) keeps that much between
-    // the callback and the ear, the sink's own buffer included; the buffer the server grants
-    // the stream is only its part. Other backends hold their periods.
-    const ma_device& device = playback.device;
-    playback.latencyFrames = device.pContext->backend == ma_backend_pulseaudio
-                                 ? std::int64_t(config.periodSizeInMilliseconds) * musicSampleRate / 1000
-                                 : std::int64_t(device.playback.internalPeriodSizeInFrames) * device.playback.internalPeriods;
-    // Held at the start until the first frames reach the ear.
-    beginStretch(playback);
-    playback.played.stampNs = steadyNanoseconds();
-    publish(playback);
-    playback.openedAtFrame = playback.played.outputFrames;
-    playback.answeredNs = 0;
-    playback.runningUnheard = false;
-    playback.deviceOpen = true;
-    ma_device_start(&playback.device);
-    return true;
-}
-
-// How often the keeper looks at the output, and how long an output may take no samples before
-// it counts as lost (a server killed or frozen, a sink gone): long beside a callback's 25 ms,
-// short beside a show.
-constexpr std::chrono::milliseconds keeperInterval(1000);
-constexpr std::int64_t lostNs = 1'500'000'000;
-
-// Whether an open device's callback has stopped coming (or the device itself stopped).
-bool deviceSilent(Music::Playback& playback)
-{
-    if (ma_device_get_state(&playback.device) != ma_device_state_started)
-        return true;
-    return steadyNanoseconds() - playback.published[4].load(std::memory_order_relaxed) > lostNs;
-}
-
-// Whether the sound server answers a new connection now (on a frozen server this waits until it
-// runs again). Backends without a server always answer.
-bool serverAnswers()
-{
-    ma_context probe;
-    if (ma_context_init(nullptr, 0, nullptr, &probe) != MA_SUCCESS)
-        return false;
-    ma_context_uninit(&probe);
-    return true;
-}
-
-// The keeper's view of a silent device: lost when its server is gone, or when the server answers
-// and the output still takes nothing a while later (a server restarted under it). A server that
-// was frozen, or a sink suspended for a moment, brings the output back by itself meanwhile, and
-// it is kept.
-bool deviceLost(Music::Playback& playback)
-{
-    if (!deviceSilent(playback)) {
-        playback.answeredNs = 0;
-        return false;
-    }
-    if (ma_device_get_state(&playback.device) != ma_device_state_started || !serverAnswers())
-        return true;
-    // The probe may have waited for a frozen server: the output's own time runs from its answer.
-    if (!deviceSilent(playback)) {
-        playback.answeredNs = 0;
-        return false;
-    }
-    const std::int64_t nowNs = steadyNanoseconds();
-    if (playback.answeredNs == 0)
-        playback.answeredNs = nowNs;
-    return nowNs - playback.answeredNs > lostNs;
-}
 
 // Before a device opens again: the track has run on, unheard, since the old one last took
 // samples, so that the music comes back where the show is by now. Not while paused, after a
@@ -414,38 +255,33 @@ void runOnUnheard(Music::Playback& playback)
         seekDecoder(playback, std::int64_t(cursor) + unheard);
 }
 
-// The keeper's thread: once a second, a lost output is closed and a missing one opened again,
-// so the sound comes back by itself after the server restarts or arrives late. It alone opens
-// and closes the device once the constructor is done, and never holds the show's thread up.
-// Told to stop, it closes the device and hands over.
-void keep(Music::Playback* block)
+// Before a device starts (OutputKeeper::Output::starting): where an output was tried before,
+// the track has run on unheard to where the show is by now; a first open starts where asked.
+void starting(void* user, const ma_device& device, bool again)
 {
-    std::unique_lock<std::mutex> lock(block->closing);
-    while (!block->stopping) {
-        block->wake.wait_for(lock, keeperInterval, [block] { return block->stopping; });
-        if (block->stopping)
-            break;
-        lock.unlock();
-        if (block->deviceOpen && deviceLost(*block)) {
-            block->outputMissing = true;
-            closeDevice(block->device);
-            block->deviceOpen = false;
-        }
-        if (!block->deviceOpen) {
-            runOnUnheard(*block);
-            openDevice(*block);
-        } else if (block->outputMissing && !deviceSilent(*block) &&
-                   block->published[0].load(std::memory_order_relaxed) > block->openedAtFrame) {
-            // Back only once the new output has taken samples.
-            block->outputMissing = false;
-        }
-        lock.lock();
-    }
-    lock.unlock();
-    if (block->deviceOpen)
-        closeDevice(block->device);
-    lock.lock();
-    handOver(block, lock);
+    auto& playback = *static_cast<Music::Playback*>(user);
+    if (again)
+        runOnUnheard(playback);
+    // A PulseAudio stream asked for an overall latency (ADJUST_LATENCY) keeps that much between
+    // the callback and the ear, the sink's own buffer included; the buffer the server grants
+    // the stream is only its part. Other backends hold their periods.
+    playback.latencyFrames = device.pContext->backend == ma_backend_pulseaudio
+                                 ? std::int64_t(periodMilliseconds) * musicSampleRate / 1000
+                                 : std::int64_t(device.playback.internalPeriodSizeInFrames) * device.playback.internalPeriods;
+    // Held at the start until the first frames reach the ear.
+    beginStretch(playback);
+    playback.played.stampNs = steadyNanoseconds();
+    publish(playback);
+    playback.runningUnheard = false;
+}
+
+// Releases the decoder and the block, the device once closed.
+void releasePlayback(void* user)
+{
+    auto* playback = static_cast<Music::Playback*>(user);
+    if (playback->decoderOpen)
+        ma_decoder_uninit(&playback->decoder);
+    delete playback;
 }
 
 } // namespace
@@ -474,53 +310,44 @@ Music::Music(const char* path, float startSeconds, bool waitForPicture)
     if (const ma_uint64 frame = startFrame(startSeconds); frame > 0)
         seekDecoder(*playback, std::int64_t(std::min<ma_uint64>(frame, Playback::frameMask)));
 
-    // Where no output opens yet, the track runs on unheard from here (see runOnUnheard).
+    // Where the first try opens no output, the track runs on unheard from here until one opens
+    // (see runOnUnheard).
     playback->played.stampNs = steadyNanoseconds();
     playback->runningUnheard = true;
-    playback->outputMissing = !openDevice(*playback);
-    try {
-        playback->keeper = std::thread(keep, playback.get());
-    } catch (const std::system_error&) {
-        // No thread to be had: the output opened now is the only one.
-    }
+    OutputKeeper::Output output;
+    output.config = ma_device_config_init(ma_device_type_playback);
+    output.config.playback.format = ma_format_f32;
+    output.config.playback.channels = musicChannels;
+    output.config.sampleRate = musicSampleRate;
+    output.config.periodSizeInMilliseconds = periodMilliseconds;
+    output.fill = data_callback;
+    output.starting = starting;
+    output.release = releasePlayback;
+    output.user = playback.get();
+    playback->output.start(output);
 }
 
 Music::~Music()
 {
-    Playback* block = playback.get();
-    if (block->keeper.joinable()) {
-        std::unique_lock<std::mutex> lock(block->closing);
-        block->stopping = true;
-        block->wake.notify_one();
-        // The keeper may be waiting on a server that stopped answering: wait for it only so long.
-        if (!block->closed.wait_for(lock, closeTimeout, [block] { return block->deviceClosed; })) {
-            // Detached under the lock: once it sees `abandoned` the keeper frees the block.
-            block->abandoned = true;
-            block->keeper.detach();
-            lock.unlock();
-            static_cast<void>(playback.release());
-            return;
-        }
-        lock.unlock();
-        block->keeper.join();
-    } else if (block->deviceOpen && !closeWithin(block, closeTimeout)) {
-        // The closing thread owns the block now.
+    // The keeper may be held up in a sound server that stopped answering: it is waited for only
+    // so long, and then releases the block itself.
+    if (!playback->output.stop(closeTimeout)) {
         static_cast<void>(playback.release());
         return;
     }
     // The device thread read the decoder, so the decoder goes only once the device is gone.
-    if (block->decoderOpen)
-        ma_decoder_uninit(&block->decoder);
+    if (playback->decoderOpen)
+        ma_decoder_uninit(&playback->decoder);
 }
 
 bool Music::isPlaying() const
 {
-    return playback->deviceOpen && !playback->outputMissing;
+    return playback->output.isOpen() && !playback->output.outputMissing();
 }
 
 bool Music::outputMissing() const
 {
-    return playback->decoderOpen && playback->outputMissing;
+    return playback->decoderOpen && playback->output.outputMissing();
 }
 
 void Music::pause()
@@ -536,7 +363,7 @@ void Music::resume()
 std::optional<double> Music::heardSeconds() const
 {
     const Playback& block = *playback;
-    if (!block.deviceOpen)
+    if (!block.output.isOpen())
         return std::nullopt;
     // Read first: a request seen here was made before the snapshot below is read.
     const std::int64_t requested = block.requestedSeek.load(std::memory_order_acquire);

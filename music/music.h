@@ -5,6 +5,9 @@
 
 // Plays one MP3 file once on the default audio output, from construction to destruction.
 // Any failure (missing or unreadable file, no audio server) leaves the show silent, quietly.
+// The output is opened, watched and closed on a thread of the Music's own (output_keeper.h), so
+// that no call here waits for the sound server; where no thread can be had (the browser), it is
+// opened in the constructor instead.
 class Music {
 public:
     struct Playback;
@@ -19,19 +22,23 @@ public:
     // at or past the end plays silence. `waitForPicture`: silent until the first follow(), so
     // that the music starts with the first picture shown rather than before it.
     Music(const char* path, float startSeconds, bool waitForPicture = false);
-    // Returns within a bounded time even when the audio server has gone away or stopped
-    // answering, or an output is being opened again; see music.cpp.
+    // Returns within half a second even when the audio server has gone away or stopped
+    // answering, or an output is being opened; at once when the Music's thread is already held
+    // up in the server.
     ~Music();
 
     Music(const Music&) = delete;
     Music& operator=(const Music&) = delete;
 
-    // True while a device was opened and started for a decodable file and takes its samples.
+    // True while a device was opened and started for a decodable file and takes its samples;
+    // false until the output is open, a moment after construction.
     bool isPlaying() const;
-    // True while a decodable file has no output to play on: none could be opened, or the one
-    // open stopped taking samples (its sound server went away or froze). Meanwhile the track
-    // runs on unheard, and a thread of the Music's own tries to open the default output again
-    // every second; false again once the new one takes samples. Any thread may ask.
+    // True while a decodable file has no output to play on: none could be opened, the first
+    // open has waited over a second and a half for the server, or the output open took no
+    // samples for that long (its sound server went away or froze, or its sink is suspended).
+    // Meanwhile the track runs on unheard, and a lost output is opened again every second (a
+    // suspended sink is left alone: it plays on once resumed). False again only once sound
+    // flows. Any thread may ask.
     bool outputMissing() const;
 
     // Pausing plays silence and holds the track where it is; resuming goes on from there. A seek

@@ -275,11 +275,11 @@ int play(sf::Window& window, const Platform::DisplayConnection& display, const O
             return 0;
         renewAfterKeys(freeClock, microseconds, frame, requests.pauseToggled, requests.jumped);
         awake.update(!timeline.paused(), now);
-        // The Music opens its output again by itself; the show only says when it is lost and back.
+        // The Music opens its output by itself, off this thread; the show only says when it is missing and back.
         if (soundtrack.outputMissing() != soundMissing) {
             soundMissing = !soundMissing;
-            std::fputs(soundMissing ? "demo: no sound output (the sound server is gone or not there yet); the show "
-                                      "plays on in silence and tries again every second\n"
+            std::fputs(soundMissing ? "demo: no sound output (the sound server is gone, frozen or not there yet, or "
+                                      "its sink suspended); the show plays on in silence and looks for it every second\n"
                                     : "demo: the sound output is back\n",
                        stderr);
         }
