@@ -349,6 +349,7 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
 
 int runJoin(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop)
 {
+    // Every frame is looked for before the encoder starts, not found missing half-way.
     const FrameRange frames = captureFrames(options);
     for (unsigned n = frames.first; n < frames.end; ++n) {
         const std::string name = frameFileName(options.joinFrames, n);
