@@ -174,8 +174,9 @@ TEST(FastestGlTest, SaysWhichRendererDrawsWhateverStarts)
         EXPECT_NE(exit.err.find(c.alsoSaid), std::string::npos) << exit.err;
         EXPECT_EQ(std::count(exit.err.begin(), exit.err.end(), '\n'), 1) << exit.err;
         EXPECT_EQ(exit.out.rfind(c.printed, 0), 0u) << exit.out;
-        if (c.printed.empty())
+        if (c.printed.empty()) {
             EXPECT_EQ(exit.out, "");
+        }
     }
 }
 
