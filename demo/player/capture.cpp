@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include "frame_image.h"
 #include "modes.h"
 #include "offscreen.h"
 #include "soundtrack.h"
@@ -106,12 +107,8 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
 {
     const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
     std::vector<std::string> arguments = {job.ffmpeg, "-hide_banner", "-loglevel", "error", "-y"};
-    if (job.frames.empty())
-        arguments.insert(arguments.end(), {"-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate",
-                                           number(job.fps), "-i", "pipe:0"});
-    else
-        arguments.insert(arguments.end(), {"-f", "image2", "-framerate", number(job.fps), "-start_number", "0",
-                                           "-i", fileUrl(job.frames)});
+    arguments.insert(arguments.end(), {"-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate",
+                                       number(job.fps), "-i", "pipe:0"});
     const bool sound = job.format.hasSound() && !job.soundtrack.empty();
     if (sound) {
         // Decoded from its start and trimmed by sample, so the cut is exact whatever the seek
@@ -120,9 +117,8 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
                                            "atrim=start=" + number(job.from) + ":end=" + number(job.to) +
                                                ",asetpts=PTS-STARTPTS"});
     }
-    // GL reads rows from the bottom up; the images were written the right way up.
-    if (job.frames.empty())
-        arguments.insert(arguments.end(), {"-vf", "vflip"});
+    // GL reads rows from the bottom up.
+    arguments.insert(arguments.end(), {"-vf", "vflip"});
     switch (job.format.kind) {
     case CaptureFormat::Kind::mp4:
     case CaptureFormat::Kind::mkv:
@@ -264,7 +260,6 @@ EncoderJob encoderJob(const Options& options, const std::string& ffmpeg, const s
     job.to = options.to;
     job.output = partial;
     job.firstFrame = captureFrames(options).first;
-    job.frames = options.joinFrames;
     if (job.format.hasSound()) {
         job.soundtrack = findSoundtrack();
         if (job.soundtrack.empty())
@@ -354,7 +349,7 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
 
 int runJoin(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop)
 {
-    // ffmpeg would end the video quietly at the first frame missing.
+    // Every frame is looked for before the encoder starts, not found missing half-way.
     const FrameRange frames = captureFrames(options);
     for (unsigned n = frames.first; n < frames.end; ++n) {
         const std::string name = frameFileName(options.joinFrames, n);
@@ -371,11 +366,26 @@ int runJoin(const Options& options, const std::string& ffmpeg, const Platform::S
         std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
         return failed;
     }
-    const auto start = std::chrono::steady_clock::now();
-    // The encoder reads the images itself: it may have written any of the output's frames.
-    if (const int status = endCapture(encoder, true, options, partial, frames, stop))
+    // The encoder is handed the very bytes a capture hands it, frame by frame and no more: the
+    // same input through the same encoder is the same file.
+    Progress progress(frames.count());
+    std::vector<unsigned char> rows;
+    bool written = true;
+    FrameRange sent{frames.first, frames.first};
+    for (; sent.end < frames.end && written && stop.received() == 0; ++sent.end) {
+        const std::string name = frameFileName(options.joinFrames, sent.end);
+        if (const std::string why = readFrameImage(name, options.width, options.height, rows); !why.empty()) {
+            encoder.kill();
+            removeCaptureOutput(options, partial, sent);
+            std::fprintf(stderr, "\ndemo: %s is not a frame of this capture: %s\n", name.c_str(), why.c_str());
+            return failed;
+        }
+        written = encoder.write(rows.data(), rows.size());
+        progress.update(sent.count() + 1);
+    }
+    if (const int status = endCapture(encoder, written, options, partial, sent, stop))
         return status;
-    std::fprintf(stderr, "demo: joined %u frames in %.1f s into %s\n", frames.count(), secondsSince(start),
+    std::fprintf(stderr, "demo: joined %u frames in %.1f s into %s\n", frames.count(), progress.seconds(),
                  options.outputFile.c_str());
     return 0;
 }

@@ -50,12 +50,11 @@ struct EncoderJob {
     std::string soundtrack; // empty: no sound
     std::string output;     // where ffmpeg writes (the temporary name for a video)
     unsigned firstFrame = 0; // images: the number of the first file written
-    std::string frames;     // numbered PNGs from 0, top row first, to encode instead of raw frames
 };
 
-// Raw RGBA frames, bottom row first (as GL reads them), on standard input; or job.frames. The
-// same frames either way give the same file, byte for byte: the encoders and muxers run
-// bit-exact, so no random id, date or version is written into it.
+// Raw RGBA frames, bottom row first (as GL reads them), on standard input. The same frames give
+// the same file, byte for byte: the encoders and muxers run bit-exact, so no random id, date or
+// version is written into it.
 std::vector<std::string> encoderArguments(const EncoderJob& job);
 
 // Why the encoder failed, from all it wrote: its last line, past the notes that only repeat an

@@ -243,7 +243,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
                                std::to_string(options.segments) + " segments");
         }
         if (given("--join")) {
-            if (captureFormatOf(join).kind != CaptureFormat::Kind::images)
+            // The join reads the files itself: only the name is a pattern, the folder may hold a %.
+            const std::string joinName = join.substr(join.find_last_of("/\\") + 1);
+            if (captureFormatOf(joinName).kind != CaptureFormat::Kind::images)
                 return failure("--join takes a numbered image pattern such as frames/%05d.png, not \"" + join + "\"");
             if (join == capture)
                 return failure("--join would write its frames over themselves: give the capture another pattern");

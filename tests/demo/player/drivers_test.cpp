@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -143,6 +144,40 @@ std::vector<Case> cases()
     for (const char* time : {"43.2", "67.4"})
         all.push_back({&softpipe, time});
     return all;
+}
+
+// scripts/fastest-gl.sh says in one line which renderer will draw, whatever starts: zink when it
+// matches llvmpipe, llvmpipe when zink cannot start, and no renderer at all without a display.
+TEST(FastestGlTest, SaysWhichRendererDrawsWhateverStarts)
+{
+    struct Case {
+        std::vector<std::string> environment;
+        std::string said;        // the line on standard error starts so
+        std::string alsoSaid;    // and holds this
+        std::string printed;     // standard output starts so (the environment for env)
+    };
+    const std::vector<std::string> plain = {"LIBGL_ALWAYS_SOFTWARE=", "GALLIUM_DRIVER=", "VK_ICD_FILENAMES=",
+                                            "MESA_GL_VERSION_OVERRIDE=", "MESA_GLSL_VERSION_OVERRIDE="};
+    std::vector<Case> runs = {
+        {{"VK_ICD_FILENAMES=/nonexistent"}, "run: OpenGL from llvmpipe", "zink over lavapipe did not start: ", ""},
+        {{"DISPLAY="}, "run: no OpenGL renderer starts here (", "no display", ""},
+    };
+    if (lavapipeInstalled())
+        runs.push_back({{}, "run: OpenGL from zink", "llvmpipe's pictures", "LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=zink"});
+    for (const Case& c : runs) {
+        std::vector<std::string> environment = plain;
+        environment.insert(environment.end(), c.environment.begin(), c.environment.end());
+        DemoProcess script(demoBinary, environment, {"bash", FASTEST_GL_SCRIPT, demoBinary});
+        const Exit exit = script.wait(600.0);
+        EXPECT_EQ(exit.status, 0) << c.said << exit.err;
+        EXPECT_EQ(exit.err.rfind(c.said, 0), 0u) << exit.err;
+        EXPECT_NE(exit.err.find(c.alsoSaid), std::string::npos) << exit.err;
+        EXPECT_EQ(std::count(exit.err.begin(), exit.err.end(), '\n'), 1) << exit.err;
+        EXPECT_EQ(exit.out.rfind(c.printed, 0), 0u) << exit.out;
+        if (c.printed.empty()) {
+            EXPECT_EQ(exit.out, "");
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(KeyMoments, DriverStillTest, ::testing::ValuesIn(cases()),
