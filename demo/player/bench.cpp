@@ -81,16 +81,22 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
 {
     const unsigned frames = options.frames;
     const auto timeAt = [&](unsigned i) { return static_cast<float>(ShowCues::showLength * i / frames); };
-    const FrameReader reader(show.canvas);
-    // The read-back a capture does after each frame, with its mapping.
-    const auto readBack = [&](const PassObserver& observer) {
+    // What a video capture does after each frame: the conversion to its planes (where the size
+    // allows them) and the read-back, with its mapping, here not overlapped with the next frame.
+    const FrameReadBack reader(show.canvas, show.canvas.width % 2 == 0 && show.canvas.height % 2 == 0, 1);
+    const auto mark = [](const PassObserver& observer, Pass pass, bool starting) {
         if (observer.hook != nullptr)
-            observer.hook(observer.context, Pass::readBack, true);
-        reader.read(0);
+            observer.hook(observer.context, pass, starting);
+    };
+    const auto readBack = [&](const PassObserver& observer) {
+        mark(observer, Pass::conversion, true);
+        reader.convert();
+        mark(observer, Pass::conversion, false);
+        mark(observer, Pass::readBack, true);
+        reader.startRead(0);
         reader.map(0);
         reader.unmap();
-        if (observer.hook != nullptr)
-            observer.hook(observer.context, Pass::readBack, false);
+        mark(observer, Pass::readBack, false);
     };
     const auto sweep = [&](PassObserver observer, unsigned* frameCounter) {
         for (unsigned i = 0; i < frames && stop.received() == 0; ++i) {

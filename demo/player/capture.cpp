@@ -3,15 +3,20 @@
 #include "modes.h"
 #include "offscreen.h"
 #include "soundtrack.h"
+#include "yuv420.h"
 
 #include "platform/platform.h"
 #include "show/choreography.h"
+
+#include <GL/glew.h>
+#include <stb/stb_image.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -106,9 +111,10 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
 {
     const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
     std::vector<std::string> arguments = {job.ffmpeg, "-hide_banner", "-loglevel", "error", "-y"};
+    const bool planes = job.format.takesPlanes();
     if (job.frames.empty())
-        arguments.insert(arguments.end(), {"-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate",
-                                           number(job.fps), "-i", "pipe:0"});
+        arguments.insert(arguments.end(), {"-f", "rawvideo", "-pix_fmt", planes ? "yuv420p" : "rgba", "-s", size,
+                                           "-framerate", number(job.fps), "-i", "pipe:0"});
     else
         arguments.insert(arguments.end(), {"-f", "image2", "-framerate", number(job.fps), "-start_number", "0",
                                            "-i", fileUrl(job.frames)});
@@ -120,9 +126,13 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
                                            "atrim=start=" + number(job.from) + ":end=" + number(job.to) +
                                                ",asetpts=PTS-STARTPTS"});
     }
-    // GL reads rows from the bottom up; the images were written the right way up.
-    if (job.frames.empty())
+    // GL reads rows from the bottom up; the planes and the images were made the right way up.
+    if (job.frames.empty() && !planes)
         arguments.insert(arguments.end(), {"-vf", "vflip"});
+    // The planes' colours as yuv420.h made them, said in the stream so that no player guesses.
+    if (planes)
+        arguments.insert(arguments.end(), {"-color_range", "tv", "-colorspace", "bt709", "-color_primaries", "bt709",
+                                           "-color_trc", "bt709", "-chroma_sample_location", "center"});
     switch (job.format.kind) {
     case CaptureFormat::Kind::mp4:
     case CaptureFormat::Kind::mkv:
@@ -264,7 +274,8 @@ EncoderJob encoderJob(const Options& options, const std::string& ffmpeg, const s
     job.to = options.to;
     job.output = partial;
     job.firstFrame = captureFrames(options).first;
-    job.frames = options.joinFrames;
+    // A video's join converts the frames itself, as the capture's GL pass does, and pipes them.
+    job.frames = job.format.takesPlanes() ? std::string() : options.joinFrames;
     if (job.format.hasSound()) {
         job.soundtrack = findSoundtrack();
         if (job.soundtrack.empty())
@@ -279,6 +290,23 @@ std::string partialOf(const Options& options)
     return captureFormatOf(options.outputFile).kind == CaptureFormat::Kind::images
                ? options.outputFile
                : partialFileName(options.outputFile, Platform::processId());
+}
+
+// The planes of a capture's frame from its PNG into `planes`: empty, or why not, after the name.
+std::string readPlanes(const std::string& name, unsigned width, unsigned height, unsigned char* planes)
+{
+    int w = 0, h = 0, channels = 0;
+    unsigned char* rgb = stbi_load(name.c_str(), &w, &h, &channels, 3);
+    if (rgb == nullptr)
+        return std::string("could not be read: ") + stbi_failure_reason();
+    const bool fits = w == static_cast<int>(width) && h == static_cast<int>(height);
+    if (fits)
+        convertToYuv420(rgb, width, height, 3, planes);
+    stbi_image_free(rgb);
+    if (!fits)
+        return "is " + std::to_string(w) + "x" + std::to_string(h) + ", not the capture's " + std::to_string(width) +
+               "x" + std::to_string(height);
+    return {};
 }
 
 // Waits for the encoder to finish the file and moves it into place; or, after a stop or a
@@ -323,32 +351,45 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
         return failed;
     }
 
-    const FrameReader reader(show.canvas);
+    // Frame n is read back into slot n % slots and handed over slots - 1 frames later.
+    constexpr unsigned slots = ReadBackRing::maxSlots;
+    const FrameReadBack reader(show.canvas, captureFormatOf(options.outputFile).takesPlanes(), slots);
     Progress progress(frames.count());
     bool written = true;
     FrameRange sent{frames.first, frames.first};
-    // Hands frame n's picture, read back one frame earlier, to the encoder.
+    // The main thread's time waiting for the pictures read back and for the encoder to take them.
+    double readBackSeconds = 0.0, pipeSeconds = 0.0;
     const auto send = [&](unsigned n) {
-        const void* pixels = reader.map(static_cast<int>(n % 2));
+        const auto start = std::chrono::steady_clock::now();
+        const void* pixels = reader.map(n % slots);
+        const auto mapped = std::chrono::steady_clock::now();
         written = pixels != nullptr && encoder.write(pixels, reader.bytes());
         reader.unmap();
+        readBackSeconds += std::chrono::duration<double>(mapped - start).count();
+        pipeSeconds += secondsSince(mapped);
         sent.end = n + 1;
         progress.update(sent.count());
     };
     unsigned drawn = frames.first;
     for (; drawn < frames.end && written && stop.received() == 0; ++drawn) {
         show.draw(captureFrameTime(options.from, options.fps, drawn));
-        reader.read(static_cast<int>(drawn % 2));
-        if (drawn > frames.first)
-            send(drawn - 1);
+        reader.read(drawn % slots);
+        // Handed to the driver now, so that waiting for this frame later waits for it alone.
+        glFlush();
+        if (drawn + 1 >= frames.first + slots)
+            send(drawn + 1 - slots);
     }
-    if (written && stop.received() == 0 && drawn == frames.end)
-        send(frames.end - 1);
+    while (written && stop.received() == 0 && drawn == frames.end && sent.end < frames.end)
+        send(sent.end);
 
     if (const int status = endCapture(encoder, written, options, partial, sent, stop))
         return status;
+    const double seconds = progress.seconds();
     std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames.count(),
-                 frames.count() / progress.seconds(), options.outputFile.c_str());
+                 frames.count() / seconds, options.outputFile.c_str());
+    std::fprintf(stderr, "demo: a frame took %.1f ms, of which %.1f ms waiting for its read-back and %.1f ms for ffmpeg to take it\n",
+                 seconds * 1e3 / frames.count(), readBackSeconds * 1e3 / frames.count(),
+                 pipeSeconds * 1e3 / frames.count());
     return 0;
 }
 
@@ -372,8 +413,23 @@ int runJoin(const Options& options, const std::string& ffmpeg, const Platform::S
         return failed;
     }
     const auto start = std::chrono::steady_clock::now();
-    // The encoder reads the images itself: it may have written any of the output's frames.
-    if (const int status = endCapture(encoder, true, options, partial, frames, stop))
+    bool written = true;
+    if (captureFormatOf(options.outputFile).takesPlanes()) {
+        std::vector<unsigned char> planes(Yuv420::frameBytes(options.width, options.height));
+        for (unsigned n = frames.first; n < frames.end && written && stop.received() == 0; ++n) {
+            const std::string name = frameFileName(options.joinFrames, n);
+            const std::string unreadable = readPlanes(name, options.width, options.height, planes.data());
+            if (!unreadable.empty()) {
+                encoder.kill();
+                removeCaptureOutput(options, partial, frames);
+                std::fprintf(stderr, "demo: %s %s\n", name.c_str(), unreadable.c_str());
+                return failed;
+            }
+            written = encoder.write(planes.data(), planes.size());
+        }
+    }
+    // Otherwise the encoder reads the images itself: it may have written any of the output's frames.
+    if (const int status = endCapture(encoder, written, options, partial, frames, stop))
         return status;
     std::fprintf(stderr, "demo: joined %u frames in %.1f s into %s\n", frames.count(), secondsSince(start),
                  options.outputFile.c_str());

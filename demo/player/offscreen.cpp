@@ -1,5 +1,7 @@
 #include "offscreen.h"
 
+#include "yuv420.h"
+
 #include "platform/platform.h"
 
 #include <stb/stb_image_write.h>
@@ -24,44 +26,75 @@ Choreography OffscreenShow::draw(float t, PassObserver observer)
     return drawShowFrame(scene, targets, inputs, canvas.target, t, observer);
 }
 
-FrameReader::FrameReader(const Canvas& canvas_)
-    : canvas(canvas_)
-    , frameBytes(static_cast<GLsizeiptr>(canvas_.width) * canvas_.height * 4)
+ReadBackRing::ReadBackRing(std::size_t frameBytes_, unsigned slots_)
+    : frameBytes(frameBytes_)
+    , slots(std::min(slots_, maxSlots))
 {
-    glGenBuffers(2, buffers.data());
-    for (GLuint buffer : buffers) {
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
-        glBufferData(GL_PIXEL_PACK_BUFFER, frameBytes, nullptr, GL_STREAM_READ);
+    glGenBuffers(static_cast<GLsizei>(slots), buffers.data());
+    for (unsigned slot = 0; slot < slots; ++slot) {
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
+        glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(frameBytes), nullptr, GL_STREAM_READ);
     }
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
 
-FrameReader::~FrameReader()
+ReadBackRing::ReadBackRing(ReadBackRing&& other) noexcept
+    : frameBytes(other.frameBytes)
+    , slots(other.slots)
+    , buffers(other.buffers)
 {
-    glDeleteBuffers(2, buffers.data());
+    other.slots = 0;
 }
 
-void FrameReader::read(int slot) const
+ReadBackRing::~ReadBackRing()
 {
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
+    glDeleteBuffers(static_cast<GLsizei>(slots), buffers.data());
+}
+
+void ReadBackRing::read(unsigned slot, GLuint framebuffer, GLsizei width, GLsizei height, GLenum format) const
+{
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
-    glReadPixels(0, 0, static_cast<GLsizei>(canvas.width), static_cast<GLsizei>(canvas.height), GL_RGBA,
-                 GL_UNSIGNED_BYTE, nullptr);
+    glReadPixels(0, 0, width, height, format, GL_UNSIGNED_BYTE, nullptr);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
 
-const void* FrameReader::map(int slot) const
+const void* ReadBackRing::map(unsigned slot) const
 {
     glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
-    return glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, frameBytes, GL_MAP_READ_BIT);
+    return glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(frameBytes), GL_MAP_READ_BIT);
 }
 
-void FrameReader::unmap() const
+void ReadBackRing::unmap() const
 {
     glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+FrameReadBack::FrameReadBack(const Canvas& canvas_, bool withPlanes, unsigned slots)
+    : canvas(canvas_)
+    , planes(withPlanes ? std::optional<Yuv420Pass>(std::in_place, canvas_) : std::nullopt)
+    , ring(withPlanes ? Yuv420::frameBytes(canvas_.width, canvas_.height)
+                      : static_cast<std::size_t>(canvas_.width) * canvas_.height * 4,
+           slots)
+{
+}
+
+void FrameReadBack::convert() const
+{
+    if (planes)
+        planes->draw();
+}
+
+void FrameReadBack::startRead(unsigned slot) const
+{
+    if (planes)
+        ring.read(slot, planes->framebuffer, planes->width, planes->height, GL_RED_INTEGER);
+    else
+        ring.read(slot, canvas.target.framebuffer, static_cast<GLsizei>(canvas.width),
+                  static_cast<GLsizei>(canvas.height), GL_RGBA);
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // What the off-screen modes (a still, a capture, the benchmark) share: the show drawn into a
 // canvas of its own, the read-back of its pixels, and the writing of a finished file into place.
 
+#include "yuv420_pass.h"
+
 #include "show/show.h"
 
 #include <GL/glew.h>
@@ -10,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 // The objects every off-screen mode draws with, in the order the live show makes them.
@@ -24,26 +27,60 @@ struct OffscreenShow {
     Choreography draw(float t, PassObserver observer = {});
 };
 
-// Two pixel-buffer objects used in turn: reading frame n back into one overlaps drawing frame
-// n + 1, and frame n is mapped only after that.
-class FrameReader {
+// Pictures read back through a ring of pixel-buffer objects: frame n is read into slot
+// n % slots once it is drawn and mapped `slots - 1` frames later, so that the copy overlaps the
+// drawing of the frames between.
+class ReadBackRing {
 public:
-    explicit FrameReader(const Canvas& canvas);
-    ~FrameReader();
-    FrameReader(const FrameReader&) = delete;
-    FrameReader& operator=(const FrameReader&) = delete;
+    static constexpr unsigned maxSlots = 3;
+    // `slots` buffers (at most maxSlots) of `frameBytes` each.
+    ReadBackRing(std::size_t frameBytes, unsigned slots);
+    ~ReadBackRing();
+    ReadBackRing(const ReadBackRing&) = delete;
+    ReadBackRing& operator=(const ReadBackRing&) = delete;
+    // A move hands the buffers over and leaves none behind.
+    ReadBackRing(ReadBackRing&& other) noexcept;
+    ReadBackRing& operator=(ReadBackRing&&) = delete;
 
-    // Starts reading the canvas into buffer `slot`.
-    void read(int slot) const;
-    // The RGBA rows of buffer `slot`, bottom row first, until unmap; null when GL cannot map it.
-    const void* map(int slot) const;
+    // Starts reading `width` x `height` pixels of colour attachment 0 of `framebuffer` into
+    // buffer `slot`, bottom row first, rows packed: GL_RGBA bytes, or GL_RED_INTEGER's one byte
+    // of an integer target.
+    void read(unsigned slot, GLuint framebuffer, GLsizei width, GLsizei height, GLenum format) const;
+    // The bytes of buffer `slot` until unmap; null when GL cannot map it.
+    const void* map(unsigned slot) const;
     void unmap() const;
-    std::size_t bytes() const { return static_cast<std::size_t>(frameBytes); }
+
+    std::size_t frameBytes = 0;
+    unsigned slots = 0;
+
+private:
+    std::array<GLuint, maxSlots> buffers{};
+};
+
+// What a capture reads of each frame: the canvas's RGBA rows, bottom row first, or its Y'CbCr
+// 4:2:0 planes made by GL (Yuv420Pass), top row first; through a ring of `slots` buffers.
+class FrameReadBack {
+public:
+    FrameReadBack(const Canvas& canvas, bool planes, unsigned slots);
+
+    // convert, then startRead.
+    void read(unsigned slot) const
+    {
+        convert();
+        startRead(slot);
+    }
+    // Makes the planes from the canvas as it is now; nothing for RGBA.
+    void convert() const;
+    void startRead(unsigned slot) const;
+    const void* map(unsigned slot) const { return ring.map(slot); }
+    void unmap() const { ring.unmap(); }
+    std::size_t bytes() const { return ring.frameBytes; }
+    bool hasPlanes() const { return planes.has_value(); }
 
 private:
     const Canvas& canvas;
-    GLsizeiptr frameBytes;
-    std::array<GLuint, 2> buffers{};
+    std::optional<Yuv420Pass> planes;
+    ReadBackRing ring;
 };
 
 // RGBA rows as GL reads them, bottom row first, written to `path` as an RGB PNG, top row first;
