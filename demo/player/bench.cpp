@@ -80,23 +80,35 @@ struct FinishedPassClock {
 int runBenchmark(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop)
 {
     const unsigned frames = options.frames;
-    const auto timeAt = [&](unsigned i) { return static_cast<float>(ShowCues::showLength * i / frames); };
-    // What a video capture does after each frame: the conversion to its planes (where the size
-    // allows them) and the read-back, with its mapping, here not overlapped with the next frame.
-    const FrameReadBack reader(show.canvas, show.canvas.width % 2 == 0 && show.canvas.height % 2 == 0, 1);
+    const auto timeAt = [&](unsigned i) {
+        return static_cast<float>(options.from + (options.to - options.from) * i / frames);
+    };
+    // What a video capture does after each frame, here not overlapped with the next frame: the
+    // conversion to the encoder's planes (where the size allows them; on the GPU before the
+    // read-back, on the CPU after it) and the read-back, with its mapping.
+    const bool evenSize = show.canvas.width % 2 == 0 && show.canvas.height % 2 == 0;
+    FrameReadBack reader(show.canvas, evenSize ? chosenConversion(options.convertOn) : Conversion::none, 1);
     const auto mark = [](const PassObserver& observer, Pass pass, bool starting) {
         if (observer.hook != nullptr)
             observer.hook(observer.context, pass, starting);
     };
     const auto readBack = [&](const PassObserver& observer) {
-        mark(observer, Pass::conversion, true);
-        reader.convert();
-        mark(observer, Pass::conversion, false);
+        const bool onCpu = reader.conversion == Conversion::cpu;
+        if (!onCpu) {
+            mark(observer, Pass::conversion, true);
+            reader.convert();
+            mark(observer, Pass::conversion, false);
+        }
         mark(observer, Pass::readBack, true);
         reader.startRead(0);
-        reader.map(0);
-        reader.unmap();
+        const void* mapped = reader.map(0);
         mark(observer, Pass::readBack, false);
+        if (onCpu) {
+            mark(observer, Pass::conversion, true);
+            reader.encoderBytes(mapped);
+            mark(observer, Pass::conversion, false);
+        }
+        reader.unmap();
     };
     const auto sweep = [&](PassObserver observer, unsigned* frameCounter) {
         for (unsigned i = 0; i < frames && stop.received() == 0; ++i) {
@@ -116,6 +128,10 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
     };
     std::printf("GL vendor: %s\nGL renderer: %s\nGL version: %s\n", glText(GL_VENDOR), glText(GL_RENDERER),
                 glText(GL_VERSION));
+    std::printf("conversion to Y'CbCr 4:2:0: %s\n",
+                reader.conversion == Conversion::gpu   ? "on the GPU, before the read-back"
+                : reader.conversion == Conversion::cpu ? "on the CPU, after the read-back"
+                                                       : "none (a video needs an even width and height)");
     std::fprintf(stderr, "demo: benchmark of %u frames at %ux%u", frames, show.canvas.width, show.canvas.height);
     if (options.scale != 1.0)
         std::fprintf(stderr, " (sky, scene and glow at %ux%u)", show.targets.sceneTarget.width,

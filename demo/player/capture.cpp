@@ -136,7 +136,7 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
     switch (job.format.kind) {
     case CaptureFormat::Kind::mp4:
     case CaptureFormat::Kind::mkv:
-        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "medium", "-crf", "16", "-pix_fmt", "yuv420p"});
+        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "16", "-x264-params", "deblock=1:aq-mode=1", "-pix_fmt", "yuv420p"});
         if (sound)
             arguments.insert(arguments.end(), {"-c:a", "aac", "-b:a", "192k"});
         if (job.format.kind == CaptureFormat::Kind::mp4)
@@ -301,7 +301,7 @@ std::string readPlanes(const std::string& name, unsigned width, unsigned height,
         return std::string("could not be read: ") + stbi_failure_reason();
     const bool fits = w == static_cast<int>(width) && h == static_cast<int>(height);
     if (fits)
-        convertToYuv420(rgb, width, height, 3, planes);
+        convertToYuv420(rgb, static_cast<std::ptrdiff_t>(width) * 3, width, height, 3, planes);
     stbi_image_free(rgb);
     if (!fits)
         return "is " + std::to_string(w) + "x" + std::to_string(h) + ", not the capture's " + std::to_string(width) +
@@ -353,20 +353,25 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
 
     // Frame n is read back into slot n % slots and handed over slots - 1 frames later.
     constexpr unsigned slots = ReadBackRing::maxSlots;
-    const FrameReadBack reader(show.canvas, captureFormatOf(options.outputFile).takesPlanes(), slots);
+    const bool video = captureFormatOf(options.outputFile).takesPlanes();
+    FrameReadBack reader(show.canvas, video ? chosenConversion(options.convertOn) : Conversion::none, slots);
     Progress progress(frames.count());
     bool written = true;
     FrameRange sent{frames.first, frames.first};
-    // The main thread's time waiting for the pictures read back and for the encoder to take them.
-    double readBackSeconds = 0.0, pipeSeconds = 0.0;
+    // The main thread's time waiting for the pictures read back, converting them and handing
+    // them to the encoder.
+    double waitSeconds = 0.0, conversionSeconds = 0.0, pipeSeconds = 0.0;
     const auto send = [&](unsigned n) {
         const auto start = std::chrono::steady_clock::now();
-        const void* pixels = reader.map(n % slots);
-        const auto mapped = std::chrono::steady_clock::now();
-        written = pixels != nullptr && encoder.write(pixels, reader.bytes());
+        const void* mapped = reader.map(n % slots);
+        const auto read = std::chrono::steady_clock::now();
+        const void* bytes = reader.encoderBytes(mapped);
+        const auto converted = std::chrono::steady_clock::now();
+        written = bytes != nullptr && encoder.write(bytes, reader.bytes());
         reader.unmap();
-        readBackSeconds += std::chrono::duration<double>(mapped - start).count();
-        pipeSeconds += secondsSince(mapped);
+        waitSeconds += std::chrono::duration<double>(read - start).count();
+        conversionSeconds += std::chrono::duration<double>(converted - read).count();
+        pipeSeconds += secondsSince(converted);
         sent.end = n + 1;
         progress.update(sent.count());
     };
@@ -387,9 +392,11 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
     const double seconds = progress.seconds();
     std::fprintf(stderr, "demo: wrote %u frames (%.1f frames per second) to %s\n", frames.count(),
                  frames.count() / seconds, options.outputFile.c_str());
-    std::fprintf(stderr, "demo: a frame took %.1f ms, of which %.1f ms waiting for its read-back and %.1f ms for ffmpeg to take it\n",
-                 seconds * 1e3 / frames.count(), readBackSeconds * 1e3 / frames.count(),
-                 pipeSeconds * 1e3 / frames.count());
+    const double perFrame = 1e3 / frames.count();
+    std::fprintf(stderr,
+                 "demo: per frame: %.1f ms in all, %.1f ms waiting for the picture to be drawn and read back, %.1f ms "
+                 "converting it, %.1f ms handing it to ffmpeg\n",
+                 seconds * perFrame, waitSeconds * perFrame, conversionSeconds * perFrame, pipeSeconds * perFrame);
     return 0;
 }
 

@@ -73,28 +73,66 @@ void ReadBackRing::unmap() const
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
 
-FrameReadBack::FrameReadBack(const Canvas& canvas_, bool withPlanes, unsigned slots)
-    : canvas(canvas_)
-    , planes(withPlanes ? std::optional<Yuv420Pass>(std::in_place, canvas_) : std::nullopt)
-    , ring(withPlanes ? Yuv420::frameBytes(canvas_.width, canvas_.height)
-                      : static_cast<std::size_t>(canvas_.width) * canvas_.height * 4,
+Conversion defaultConversion()
+{
+    const GLubyte* name = glGetString(GL_RENDERER);
+    const std::string renderer = name != nullptr ? reinterpret_cast<const char*>(name) : "";
+    const bool software = renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos;
+    return software ? Conversion::cpu : Conversion::gpu;
+}
+
+Conversion chosenConversion(Options::ConvertOn asked)
+{
+    switch (asked) {
+    case Options::ConvertOn::gpu:
+        return Conversion::gpu;
+    case Options::ConvertOn::cpu:
+        return Conversion::cpu;
+    default:
+        return defaultConversion();
+    }
+}
+
+FrameReadBack::FrameReadBack(const Canvas& canvas_, Conversion conversion_, unsigned slots)
+    : conversion(conversion_)
+    , canvas(canvas_)
+    , planesPass(conversion_ == Conversion::gpu ? std::optional<Yuv420Pass>(std::in_place, canvas_) : std::nullopt)
+    , ring(conversion_ == Conversion::gpu ? Yuv420::frameBytes(canvas_.width, canvas_.height)
+                                          : static_cast<std::size_t>(canvas_.width) * canvas_.height * 4,
            slots)
+    , planes(conversion_ == Conversion::cpu ? Yuv420::frameBytes(canvas_.width, canvas_.height) : 0)
 {
 }
 
 void FrameReadBack::convert() const
 {
-    if (planes)
-        planes->draw();
+    if (planesPass)
+        planesPass->draw();
 }
 
 void FrameReadBack::startRead(unsigned slot) const
 {
-    if (planes)
-        ring.read(slot, planes->framebuffer, planes->width, planes->height, GL_RED_INTEGER);
+    if (planesPass)
+        ring.read(slot, planesPass->framebuffer, planesPass->width, planesPass->height, GL_RED_INTEGER);
     else
         ring.read(slot, canvas.target.framebuffer, static_cast<GLsizei>(canvas.width),
                   static_cast<GLsizei>(canvas.height), GL_RGBA);
+}
+
+const void* FrameReadBack::encoderBytes(const void* mapped)
+{
+    if (conversion != Conversion::cpu || mapped == nullptr)
+        return mapped;
+    // GL's rows come bottom first: the top row is the last.
+    const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(canvas.width) * 4;
+    convertToYuv420(static_cast<const unsigned char*>(mapped) + rowBytes * (canvas.height - 1), -rowBytes,
+                    canvas.width, canvas.height, 4, planes.data());
+    return planes.data();
+}
+
+std::size_t FrameReadBack::bytes() const
+{
+    return conversion == Conversion::cpu ? planes.size() : ring.frameBytes;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // What the off-screen modes (a still, a capture, the benchmark) share: the show drawn into a
 // canvas of its own, the read-back of its pixels, and the writing of a finished file into place.
 
+#include "options.h"
 #include "yuv420_pass.h"
 
 #include "show/show.h"
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The objects every off-screen mode draws with, in the order the live show makes them.
 struct OffscreenShow {
@@ -57,11 +59,23 @@ private:
     std::array<GLuint, maxSlots> buffers{};
 };
 
-// What a capture reads of each frame: the canvas's RGBA rows, bottom row first, or its Y'CbCr
-// 4:2:0 planes made by GL (Yuv420Pass), top row first; through a ring of `slots` buffers.
+// Where a frame becomes the Y'CbCr 4:2:0 planes a video encoder takes (yuv420.h): nowhere (its
+// RGBA rows are wanted), on the GPU (Yuv420Pass: the read-back is 3/8 as large) or on the CPU
+// from the RGBA rows read back. The planes are the same bytes either way.
+enum class Conversion { none, gpu, cpu };
+
+// Where a capture to a video converts by default: on the CPU where the OpenGL is a software
+// rasteriser (Mesa's llvmpipe or softpipe, which zink over lavapipe also names), whose shading
+// costs more CPU time than a plain loop; otherwise on the GPU.
+Conversion defaultConversion();
+// The one asked for on the command line, or the default.
+Conversion chosenConversion(Options::ConvertOn asked);
+
+// What a capture reads of each frame through a ring of `slots` buffers: the canvas's RGBA rows,
+// bottom row first, or its planes, top row first.
 class FrameReadBack {
 public:
-    FrameReadBack(const Canvas& canvas, bool planes, unsigned slots);
+    FrameReadBack(const Canvas& canvas, Conversion conversion, unsigned slots);
 
     // convert, then startRead.
     void read(unsigned slot) const
@@ -69,18 +83,25 @@ public:
         convert();
         startRead(slot);
     }
-    // Makes the planes from the canvas as it is now; nothing for RGBA.
+    // On the GPU: makes the planes from the canvas as it is now. Otherwise nothing.
     void convert() const;
     void startRead(unsigned slot) const;
+    // What was read into `slot`, until unmap; null when GL cannot map it.
     const void* map(unsigned slot) const { return ring.map(slot); }
+    // The frame as the encoder takes it, from what map gave: on the CPU, converted into a buffer
+    // of this reader's, valid until the next call; otherwise `mapped` itself.
+    const void* encoderBytes(const void* mapped);
     void unmap() const { ring.unmap(); }
-    std::size_t bytes() const { return ring.frameBytes; }
-    bool hasPlanes() const { return planes.has_value(); }
+    // The size of what encoderBytes gives.
+    std::size_t bytes() const;
+
+    const Conversion conversion;
 
 private:
     const Canvas& canvas;
-    std::optional<Yuv420Pass> planes;
+    std::optional<Yuv420Pass> planesPass;
     ReadBackRing ring;
+    std::vector<unsigned char> planes; // the CPU's conversion
 };
 
 // RGBA rows as GL reads them, bottom row first, written to `path` as an RGB PNG, top row first;

@@ -2,14 +2,14 @@
 
 using namespace Yuv420;
 
-void convertToYuv420(const unsigned char* pixels, unsigned width, unsigned height, unsigned channels,
-                     unsigned char* planes)
+void convertToYuv420(const unsigned char* top, std::ptrdiff_t rowStride, unsigned width, unsigned height,
+                     unsigned channels, unsigned char* planes)
 {
-    const std::size_t stride = static_cast<std::size_t>(width) * channels;
+    const auto row = [&](unsigned y) { return top + static_cast<std::ptrdiff_t>(y) * rowStride; };
     unsigned char* luma = planes;
     for (unsigned y = 0; y < height; ++y)
         for (unsigned x = 0; x < width; ++x) {
-            const unsigned char* p = pixels + y * stride + x * channels;
+            const unsigned char* p = row(y) + x * channels;
             *luma++ = static_cast<unsigned char>((lumaRed * p[0] + lumaGreen * p[1] + lumaBlue * p[2] + lumaOffset) >>
                                                  shift);
         }
@@ -19,8 +19,8 @@ void convertToYuv420(const unsigned char* pixels, unsigned width, unsigned heigh
     for (unsigned j = 0; j < chromaHeight; ++j)
         for (unsigned i = 0; i < chromaWidth; ++i) {
             int sum[3] = {0, 0, 0};
-            for (unsigned row = 2 * j; row < 2 * j + 2; ++row) {
-                const unsigned char* left = pixels + row * stride + 2 * i * channels;
+            for (unsigned y = 2 * j; y < 2 * j + 2; ++y) {
+                const unsigned char* left = row(y) + 2 * i * channels;
                 for (int c = 0; c < 3; ++c)
                     sum[c] += left[c] + left[channels + c];
             }

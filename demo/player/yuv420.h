@@ -42,7 +42,9 @@ inline std::size_t frameBytes(unsigned width, unsigned height)
 
 } // namespace Yuv420
 
-// The planes of a picture of even width and height, rows top first, `channels` (3 or 4) bytes a
-// pixel with red, green and blue first, into `planes` (Yuv420::frameBytes of them).
-void convertToYuv420(const unsigned char* pixels, unsigned width, unsigned height, unsigned channels,
-                     unsigned char* planes);
+// The planes of a picture of even width and height whose top row begins at `top` and each next
+// row `rowStride` bytes further on (negative for rows stored bottom first, as GL reads them),
+// `channels` (3 or 4) bytes a pixel with red, green and blue first, into `planes`
+// (Yuv420::frameBytes of them).
+void convertToYuv420(const unsigned char* top, std::ptrdiff_t rowStride, unsigned width, unsigned height,
+                     unsigned channels, unsigned char* planes);
