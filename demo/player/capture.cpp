@@ -136,15 +136,21 @@ std::vector<std::string> encoderArguments(const EncoderJob& job)
     switch (job.format.kind) {
     case CaptureFormat::Kind::mp4:
     case CaptureFormat::Kind::mkv:
-        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "16", "-x264-params", "deblock=1:aq-mode=1", "-pix_fmt", "yuv420p"});
+        // Chosen by measured quality for time (README): x264's fastest preset with the deblocking
+        // filter, adaptive quantisation, 8x8 transforms and intra partitions back, which keep more
+        // than the medium preset did at a seventh of its time.
+        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "16", "-x264-params",
+                                           "deblock=1:aq-mode=1:8x8dct=1:partitions=i8x8,i4x4", "-pix_fmt", "yuv420p"});
         if (sound)
             arguments.insert(arguments.end(), {"-c:a", "aac", "-b:a", "192k"});
         if (job.format.kind == CaptureFormat::Kind::mp4)
             arguments.insert(arguments.end(), {"-movflags", "+faststart"});
         break;
     case CaptureFormat::Kind::webm:
-        arguments.insert(arguments.end(), {"-c:v", "libvpx-vp9", "-crf", "24", "-b:v", "0", "-row-mt", "1",
-                                           "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p"});
+        // libvpx's real-time mode: as good by PSNR as its "good" mode was at CRF 24, at a sixth of
+        // the time (README).
+        arguments.insert(arguments.end(), {"-c:v", "libvpx-vp9", "-crf", "18", "-b:v", "0", "-row-mt", "1",
+                                           "-deadline", "realtime", "-cpu-used", "8", "-pix_fmt", "yuv420p"});
         if (sound)
             arguments.insert(arguments.end(), {"-c:a", "libopus", "-b:a", "160k"});
         break;
