@@ -8,7 +8,9 @@
 # it was given (what the encoder kept), of its RGB decoding against the exact frames (what the
 # viewer sees), and of its RGB decoding against the file of the settings before (libx264 medium
 # CRF 16, or libvpx-vp9 good speed 4 CRF 24, from RGBA converted by ffmpeg's scaler, untagged).
-#   ENCODER_SETTINGS="NAME|ARGS;..."  the settings to try (default: those below)
+#   ENCODER_SETTINGS="NAME|ARGS;..."  the settings to try (default: those below; "+4 tools" are
+#                                     deblocking, adaptive quantisation, 8x8 transforms and intra
+#                                     partitions, which the ultrafast preset leaves out)
 #   ENCODER_SECONDS=N                 the length, from 40 s (default 2)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -81,10 +83,11 @@ done
 
 default_settings="libx264 ultrafast crf 16|-c:v libx264 -preset ultrafast -crf 16
 libx264 ultrafast crf 16, deblock, aq|-c:v libx264 -preset ultrafast -crf 16 -x264-params deblock=1:aq-mode=1
+libx264 ultrafast crf 16 +4 tools (chosen)|-c:v libx264 -preset ultrafast -crf 16 -x264-params deblock=1:aq-mode=1:8x8dct=1:partitions=i8x8,i4x4
 libx264 superfast crf 16|-c:v libx264 -preset superfast -crf 16
 libx264 veryfast crf 16|-c:v libx264 -preset veryfast -crf 16
 libx264 medium crf 16|-c:v libx264 -preset medium -crf 16
-libvpx-vp9 realtime 8 crf 18|-c:v libvpx-vp9 -crf 18 -b:v 0 -row-mt 1 -deadline realtime -cpu-used 8
+libvpx-vp9 realtime 8 crf 18 (chosen)|-c:v libvpx-vp9 -crf 18 -b:v 0 -row-mt 1 -deadline realtime -cpu-used 8
 libvpx-vp9 good 4 crf 24|-c:v libvpx-vp9 -crf 24 -b:v 0 -row-mt 1 -deadline good -cpu-used 4"
 while IFS='|' read -r name arguments; do
   [ -n "$name" ] || continue
