@@ -86,8 +86,7 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
     // What a video capture does after each frame, here not overlapped with the next frame: the
     // conversion to the encoder's planes (where the size allows them; on the GPU before the
     // read-back, on the CPU after it) and the read-back, with its mapping.
-    const bool evenSize = show.canvas.width % 2 == 0 && show.canvas.height % 2 == 0;
-    FrameReadBack reader(show.canvas, evenSize ? chosenConversion(options.convertOn) : Conversion::none, 1);
+    FrameReadBack reader(show.canvas, chosenConversion(options.convertOn, show.canvas), 1);
     const auto mark = [](const PassObserver& observer, Pass pass, bool starting) {
         if (observer.hook != nullptr)
             observer.hook(observer.context, pass, starting);

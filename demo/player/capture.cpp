@@ -360,7 +360,8 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
     // Frame n is read back into slot n % slots and handed over slots - 1 frames later.
     constexpr unsigned slots = ReadBackRing::maxSlots;
     const bool video = captureFormatOf(options.outputFile).takesPlanes();
-    FrameReadBack reader(show.canvas, video ? chosenConversion(options.convertOn) : Conversion::none, slots);
+    FrameReadBack reader(show.canvas, video ? chosenConversion(options.convertOn, show.canvas) : Conversion::none,
+                         slots);
     Progress progress(frames.count());
     bool written = true;
     FrameRange sent{frames.first, frames.first};

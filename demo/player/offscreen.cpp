@@ -81,16 +81,16 @@ Conversion defaultConversion()
     return software ? Conversion::cpu : Conversion::gpu;
 }
 
-Conversion chosenConversion(Options::ConvertOn asked)
+Conversion chosenConversion(Options::ConvertOn asked, const Canvas& canvas)
 {
-    switch (asked) {
-    case Options::ConvertOn::gpu:
-        return Conversion::gpu;
-    case Options::ConvertOn::cpu:
-        return Conversion::cpu;
-    default:
-        return defaultConversion();
-    }
+    if (canvas.width % 2 != 0 || canvas.height % 2 != 0)
+        return Conversion::none;
+    const Conversion wanted = asked == Options::ConvertOn::gpu   ? Conversion::gpu
+                              : asked == Options::ConvertOn::cpu ? Conversion::cpu
+                                                                 : defaultConversion();
+    // The GL pass's target is half as tall again as the picture.
+    const bool fits = static_cast<GLint>(canvas.height + canvas.height / 2) <= maximumPictureSize();
+    return wanted == Conversion::gpu && !fits ? Conversion::cpu : wanted;
 }
 
 FrameReadBack::FrameReadBack(const Canvas& canvas_, Conversion conversion_, unsigned slots)

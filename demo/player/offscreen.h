@@ -68,8 +68,9 @@ enum class Conversion { none, gpu, cpu };
 // rasteriser (Mesa's llvmpipe or softpipe, which zink over lavapipe also names), whose shading
 // costs more CPU time than a plain loop; otherwise on the GPU.
 Conversion defaultConversion();
-// The one asked for on the command line, or the default.
-Conversion chosenConversion(Options::ConvertOn asked);
+// The one asked for on the command line, or the default, for a canvas of that size: none for an
+// odd size, which has no planes; on the CPU where the GL pass's target would be too large.
+Conversion chosenConversion(Options::ConvertOn asked, const Canvas& canvas);
 
 // What a capture reads of each frame through a ring of `slots` buffers: the canvas's RGBA rows,
 // bottom row first, or its planes, top row first.

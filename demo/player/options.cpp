@@ -244,6 +244,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         if (format.needsEvenSize() && (options.width % 2 != 0 || options.height % 2 != 0))
             return failure("a video needs an even width and height, not " + std::to_string(options.width) + "x" +
                            std::to_string(options.height));
+        if (given("--convert-on") && !format.takesPlanes())
+            return failure("--convert-on is for a video's frames; numbered images are written as drawn");
         if (given("--segment")) {
             if (!parseSegment(segment, options.segment, options.segments))
                 return failure("--segment must be K/N with whole numbers 0 <= K < N, not \"" + segment + "\"");
@@ -306,7 +308,7 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
                         matching part of the soundtrack: .mp4 (H.264 + AAC), .mkv, .webm, or a
                         numbered image pattern such as frames/%05d.png (no sound); needs ffmpeg
   --fps N               frames per second of a capture (0 < N <= 240; default 60)
-  --from S, --to S      the part of the show to capture (default 0 to 86.4)
+  --from S, --to S      the part of the show to capture or benchmark (default 0 to 86.4)
   --segment K/N         draw only segment K of N (0 <= K < N) of the capture's frames into the
                         numbered image pattern, each frame named by its place in the whole
                         capture, so that the N segments side by side are its frames (for
