@@ -1,5 +1,6 @@
 #include "modes.h"
 #include "offscreen.h"
+#include "read_back.h"
 
 #include <GL/glew.h>
 

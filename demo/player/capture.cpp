@@ -2,6 +2,7 @@
 
 #include "modes.h"
 #include "offscreen.h"
+#include "read_back.h"
 #include "soundtrack.h"
 #include "yuv420.h"
 
@@ -280,7 +281,7 @@ EncoderJob encoderJob(const Options& options, const std::string& ffmpeg, const s
     job.to = options.to;
     job.output = partial;
     job.firstFrame = captureFrames(options).first;
-    // A video's join converts the frames itself, as the capture's GL pass does, and pipes them.
+    // A video's join converts the frames itself, with the capture's own arithmetic, and pipes them.
     job.frames = job.format.takesPlanes() ? std::string() : options.joinFrames;
     if (job.format.hasSound()) {
         job.soundtrack = findSoundtrack();
@@ -371,13 +372,13 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
     const auto send = [&](unsigned n) {
         const auto start = std::chrono::steady_clock::now();
         const void* mapped = reader.map(n % slots);
-        const auto read = std::chrono::steady_clock::now();
+        const auto readBack = std::chrono::steady_clock::now();
         const void* bytes = reader.encoderBytes(mapped);
         const auto converted = std::chrono::steady_clock::now();
         written = bytes != nullptr && encoder.write(bytes, reader.bytes());
         reader.unmap();
-        waitSeconds += std::chrono::duration<double>(read - start).count();
-        conversionSeconds += std::chrono::duration<double>(converted - read).count();
+        waitSeconds += std::chrono::duration<double>(readBack - start).count();
+        conversionSeconds += std::chrono::duration<double>(converted - readBack).count();
         pipeSeconds += secondsSince(converted);
         sent.end = n + 1;
         progress.update(sent.count());

@@ -231,6 +231,32 @@ TEST(PlayerTest, ACapturesFramesAreTheStillsOfTheirTimesEachOnceInOrder)
     }
 }
 
+// A video's join reads the frames itself: one of another size than the capture's, or one that is
+// no PNG, is named in one line, and nothing is written.
+TEST(PlayerTest, AJoinOfAFrameThatDoesNotFitNamesItAndWritesNothing)
+{
+    Scratch folder;
+    fs::create_directories(folder.path / "f");
+    const Exit frames = runDemo({"--capture", folder / "f/%03d.png", "--size", "160x90", "--fps", "10", "--to", "0.2"});
+    ASSERT_EQ(frames.status, 0) << frames.err;
+    const std::vector<std::string> join = {"--capture", folder / "out.mkv", "--fps", "10", "--to", "0.2", "--join",
+                                           folder / "f/%03d.png"};
+    std::vector<std::string> larger = join;
+    larger.insert(larger.end(), {"--size", "162x92"});
+    const Exit wrongSize = runDemo(larger);
+    EXPECT_EQ(wrongSize.status, 1);
+    EXPECT_EQ(wrongSize.err, "demo: " + folder / "f/000.png" + " is 160x90, not the capture's 162x92\n");
+
+    std::ofstream(folder / "f/001.png") << "not a picture";
+    std::vector<std::string> broken = join;
+    broken.insert(broken.end(), {"--size", "160x90"});
+    const Exit unreadable = runDemo(broken);
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_NE(unreadable.err.find("001.png could not be read"), std::string::npos) << unreadable.err;
+    EXPECT_EQ(lines(unreadable.err), 1) << unreadable.err;
+    EXPECT_EQ(folder.entries(), 1u) << "only the frames' folder";
+}
+
 TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
 {
     Scratch folder;

@@ -2,7 +2,7 @@
 // the GL pass gives the CPU conversion's very bytes for every 8-bit colour and at sizes whose
 // rows are no multiple of 4 or 16, on each driver the suite runs on (the farm's join converts
 // on the CPU what a capture may have converted on the GPU).
-#include "player/offscreen.h"
+#include "player/read_back.h"
 #include "player/yuv420.h"
 #include "support/gl_context.h"
 
