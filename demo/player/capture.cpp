@@ -386,9 +386,12 @@ int runCapture(OffscreenShow& show, const Options& options, const std::string& f
     unsigned drawn = frames.first;
     for (; drawn < frames.end && written && stop.received() == 0; ++drawn) {
         show.draw(captureFrameTime(options.from, options.fps, drawn));
+        // Some drivers read back at once, waiting for the frame to be drawn (llvmpipe).
+        const auto start = std::chrono::steady_clock::now();
         reader.read(drawn % slots);
         // Handed to the driver now, so that waiting for this frame later waits for it alone.
         glFlush();
+        waitSeconds += secondsSince(start);
         if (drawn + 1 >= frames.first + slots)
             send(drawn + 1 - slots);
     }
