@@ -6,12 +6,15 @@
 #   BENCH_SECONDS=N   how long each measured run of the demo lasts (default 12; the whole
 #                     script then takes about two minutes)
 #   BENCH_FRAMES=N    frames of each `demo --bench` run (default 30)
+#   BENCH_CAPTURE_RUNS=N  rounds of step 5 on each path (default 3)
+#   BENCH_CAPTURE_SECONDS=N  the length of step 5's captures, from 40 s (default 2: 60 frames)
 #   BENCH_KEEP=1      keep the logs, and print where they are
 #   BENCH_SYNC_RUNS=N runs of each sound-on-picture case (default 3)
 #   BENCH_SYNC_DEMO=PATH  the demo binary that step 6 measures (default the build's own; another
 #                     build's binary, run from the build's bin folder beside its valdrim.mp3,
 #                     gives its figures to compare)
 #   BENCH_ONLY_SYNC=1 step 6 alone
+#   BENCH_ONLY_CAPTURE=1  step 5 alone
 #   BENCH_SYNC_CASES="ACTION-SIZE ..."  only these cases of step 6 (none-320x180, none-1280x720,
 #                     seek-320x180, pauses-320x180, stall-320x180)
 #
@@ -23,7 +26,9 @@
 #      (Kest::Model::draw over an empty part list) for every 1/60 s of the show;
 #   2. start to first frame, three runs: from the launch (bash's EPOCHREALTIME just before the
 #      fork) to the return of the first glXSwapBuffers (LD_PRELOAD shim frame-bench-swaps), and
-#      to the first grab of the X screen that is not all black (`frame-bench wait-picture`);
+#      to the first grab of the X screen that is not all black (`frame-bench wait-picture`,
+#      which grabs the screen only when the X server reports a change, through the DAMAGE
+#      extension, so that it takes no CPU time from the start it measures);
 #   3. frames per second of the real demo, from the swap times of the first run, and the main
 #      thread's CPU time per frame outside glXSwapBuffers (CLOCK_THREAD_CPUTIME_ID at the swaps):
 #      event polling, choreography, transforms and the issuing of the GL calls, including the
@@ -34,12 +39,15 @@
 #      pass, and the wall time of each pass with glFinish before and after it; then its frame
 #      rate without those brackets. The same again at 1920x1080: a frame's time should grow
 #      with the pixel count (2.25 times).
-#   5. capture throughput: `demo --capture` of a part of the show at 1280x720 and 30 fps, its
-#      frames per second (drawing, read-back and ffmpeg's encoding together) against the
-#      benchmark's frame rate at the same size; read-back and encoding overlap with drawing
-#      when the ratio is near 1.
-#      Where the OpenGL is Mesa's llvmpipe and lavapipe is installed, the same benchmark and
-#      capture on zink over lavapipe, side by side with llvmpipe's.
+#   5. the capture against the benchmark, side by side, BENCH_CAPTURE_RUNS rounds on each
+#      software path (llvmpipe, and zink over lavapipe where lavapipe is installed; on another
+#      renderer, that one): in each round `demo --bench` over the capture's part of the show,
+#      then `demo --capture` of it at 1280x720 and 30 fps with a stand-in encoder that only
+#      takes the frames, then with ffmpeg. Printed: the frame rates, capture over bench round by
+#      round, and what a capture spends per frame beside drawing: the conversion to Y'CbCr
+#      4:2:0 and the read-back (GPU timer queries of --bench), the time the capture's main
+#      thread waited for a frame to be drawn and read back and the time it spent writing it to
+#      the pipe (its own figures), and ffmpeg's CPU time (user and system, from a wrapper).
 #   6. the sound on the picture: one ffmpeg records the middle 320x180 of the screen (x11grab,
 #      200 grabs a second) and the sink's monitor, with -copyts so that frames and samples keep
 #      the wall clock they were stamped with, while a silent stream keeps the sink playing (its
@@ -229,8 +237,111 @@ sync_figures() {
   echo
 }
 
+# Step 5: the capture against the benchmark, side by side, on each software path.
+capture_figures() {
+  capture_seconds=${BENCH_CAPTURE_SECONDS:-2}
+  capture_runs=${BENCH_CAPTURE_RUNS:-3}
+  capture_from=40
+  capture_to=$(awk -v a="$capture_from" -v s="$capture_seconds" 'BEGIN { print a + s }')
+  capture_frames=$(awk -v s="$capture_seconds" 'BEGIN { printf "%d", s * 30 + 0.5 }')
+  mkdir -p "$work/encoders/ffmpeg" "$work/encoders/none"
+  mkdir -p -m 700 "$work/runtime"
+  # ffmpeg itself, its CPU time (user and system, from bash's `times`) noted in $FFMPEG_CPU_LOG.
+  printf '#!/usr/bin/env bash\n%q "$@"\nstatus=$?\ntimes >"$FFMPEG_CPU_LOG"\nexit $status\n' "$(command -v ffmpeg)" \
+    >"$work/encoders/ffmpeg/ffmpeg"
+  # A stand-in that takes the frames and writes an empty file: drawing, conversion, read-back and
+  # the pipe without encoding.
+  printf '#!/bin/sh\nfor last; do :; done\ncat >/dev/null\n: >"${last#file:}"\n' >"$work/encoders/none/ffmpeg"
+  chmod +x "$work/encoders/ffmpeg/ffmpeg" "$work/encoders/none/ffmpeg"
+
+  # capture_path NAME ENV...: BENCH_CAPTURE_RUNS rounds of `demo --bench` over the capture's part
+  # of the show, the capture with ffmpeg, with no encoder, and with ffmpeg and the conversion on
+  # the other side (CPU or GPU), one after the other; one line of figures per round into
+  # $work/NAME.rounds:
+  #   bench_fps no_encoder_fps capture_fps conversion_ms read_back_ms wait_ms conversion_cpu_ms
+  #   pipe_ms ffmpeg_cpu_ms other_side_fps
+  capture_path() {
+    local name=$1 round out encoder side other
+    shift
+    side=$( (cd "$bin" && env "$@" ./demo --bench --frames 1 --size 16x10 2>/dev/null) | sed -n "s/^conversion to Y'CbCr 4:2:0: on the \([A-Z]*\).*/\1/p")
+    other=$([ "$side" = CPU ] && echo gpu || echo cpu)
+    : >"$work/$name.rounds"
+    for round in $(seq "$capture_runs"); do
+      out=$work/$name-$round
+      (cd "$bin" && env "$@" ./demo --bench --size 1280x720 --frames "$bench_frames" --from "$capture_from" \
+        --to "$capture_to") >"$out.bench" 2>"$out.bench.err" || { cat "$out.bench.err" >&2; return 1; }
+      # ffmpeg's right after the benchmark, whose plain frame rate it is held to.
+      for encoder in ffmpeg none; do
+        (cd "$bin" && env "$@" PATH="$work/encoders/$encoder:$PATH" FFMPEG_CPU_LOG="$out.cpu" ./demo --capture \
+          "$work/capture.mp4" --size 1280x720 --fps 30 --from "$capture_from" --to "$capture_to") 2>"$out.$encoder" ||
+          { cat "$out.$encoder" >&2; return 1; }
+      done
+      (cd "$bin" && env "$@" ./demo --capture "$work/capture.mp4" --size 1280x720 --fps 30 --from "$capture_from" \
+        --to "$capture_to" --convert-on "$other") 2>"$out.other" || { cat "$out.other" >&2; return 1; }
+      # bash's `times`: the shell's line, then its children's ("0m1.234s 0m0.056s").
+      awk -v n="$capture_frames" -v side="$side" '
+        function seconds(t) { sub(/s$/, "", t); split(t, p, "m"); return p[1] * 60 + p[2] }
+        FILENAME ~ /bench$/ && /^frames per second/ { sub(/.*: /, ""); bench = $1 }
+        FILENAME ~ /bench$/ && $1 == "conversion" { conversion = side == "CPU" ? $5 : $2 }
+        FILENAME ~ /bench$/ && $1 == "read-back" { readback = $2 }
+        # "demo: per frame: T ms in all, W ms waiting ..., C ms converting it, P ms handing it to ffmpeg"
+        /^demo: per frame/ {
+          kind = FILENAME ~ /none$/ ? "none" : FILENAME ~ /other$/ ? "other" : "ffmpeg"
+          for (i = 1; i < NF - 1; i++) if ($(i + 1) == "ms") {
+            if ($(i + 2) == "in") fps[kind] = sprintf("%.2f", 1000 / $i)
+            if (kind != "ffmpeg") continue
+            if ($(i + 2) == "waiting") wait = $i; else if ($(i + 2) == "converting") converting = $i; else if ($(i + 2) == "handing") pipe = $i } }
+        FILENAME ~ /cpu$/ { cpu = (seconds($1) + seconds($2)) * 1000 / n }
+        END { printf "%s %s %s %s %s %s %s %s %.1f %s\n", bench, fps["none"], fps["ffmpeg"], conversion, readback, wait,
+                converting, pipe, cpu, fps["other"] }' \
+        "$out.bench" "$out.none" "$out.ffmpeg" "$out.cpu" "$out.other" >>"$work/$name.rounds"
+    done
+  }
+
+  # column N DECIMALS UNIT FILE: the summary of column N of a rounds file.
+  column() { awk -v c="$1" '{ print $c }' "$4" | summary "$2" "$3"; }
+  renderer_of() { sed -n 's/^GL renderer: //p' "$1"; }
+
+  echo "-- the capture against the benchmark, 1280x720, $capture_from to $capture_to s ($capture_frames frames at 30 fps), $capture_runs rounds"
+  # Where the OpenGL is Mesa's llvmpipe, its other exact path beside it: zink over lavapipe, which
+  # scripts/run.sh's capture takes when its still matches llvmpipe's.
+  paths=(native)
+  path_env_native=()
+  if [[ $( (cd "$bin" && ./demo --bench --frames 1 --size 16x9 2>/dev/null) | sed -n 's/^GL renderer: //p') == llvmpipe* ]]; then
+    paths=(llvmpipe)
+    path_env_llvmpipe=(LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe)
+    if ls /usr/share/vulkan/icd.d/lvp_icd*.json >/dev/null 2>&1; then
+      paths+=(zink)
+      path_env_zink=(LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=zink XDG_RUNTIME_DIR="$work/runtime")
+    fi
+  fi
+  for path in "${paths[@]}"; do
+    declare -n path_env="path_env_$path"
+    capture_path "$path" "${path_env[@]}" || { echo "benchmark: the capture failed on $path" >&2; exit 1; }
+    rounds=$work/$path.rounds
+    echo "$path: $(renderer_of "$work/$path-1.bench"); $(sed -n "s/^conversion to Y'CbCr 4:2:0: //p" "$work/$path-1.bench")"
+    echo "  bench, no read-back:           $(column 1 2 fps "$rounds")"
+    echo "  capture, no encoder:           $(column 2 2 fps "$rounds")"
+    echo "  capture with ffmpeg:           $(column 3 2 fps "$rounds")"
+    echo "  capture / bench, each round:   $(awk '$1 > 0 { printf "%.3f\n", $3 / $1 }' "$rounds" | summary 3 '')  (goal: at least 0.95)"
+    echo "  converting on the other side:  $(column 10 2 fps "$rounds")  capture with ffmpeg"
+    echo "  per frame, conversion:         $(column 4 2 ms "$rounds")  --bench: GPU timer query on the GPU, wall time on the CPU"
+    echo "             read-back:          $(column 5 2 ms "$rounds")  --bench: GPU timer query"
+    echo "             waited for:         $(column 6 1 ms "$rounds")  capture's main thread, for the frame drawn and read back"
+    echo "             conversion:         $(column 7 2 ms "$rounds")  capture's main thread, on the CPU"
+    echo "             the pipe:           $(column 8 2 ms "$rounds")  capture's main thread, writing to ffmpeg"
+    echo "             ffmpeg's CPU:       $(column 9 1 ms "$rounds")  user and system time, encoding with the sound"
+  done
+  echo
+}
+
+bench_frames=${BENCH_FRAMES:-30}
 if [ -n "${BENCH_ONLY_SYNC:-}" ]; then
   sync_figures
+  exit 0
+fi
+if [ -n "${BENCH_ONLY_CAPTURE:-}" ]; then
+  capture_figures
   exit 0
 fi
 
@@ -253,7 +364,7 @@ for run in 1 2 3; do
   wait "$watcher" || { echo "benchmark: no picture within 60 s" >&2; cat "$work/run$run.out" >&2; stop "$demo"; exit 1; }
   if [ "$run" = 1 ]; then sleep "$seconds"; else sleep 0.5; fi
   stop "$demo"
-  read -r first _ <"$work/swaps$run"
+  read -r _ first _ <"$work/swaps$run" # the first swap's return
   echo "$launch $first $(cat "$work/picture")" >>"$work/startup"
 done
 
@@ -272,8 +383,6 @@ echo "driver CPU per frame:     $(awk 'NR > 1 { print ($3 - cpu) / 1e6 } { cpu =
 echo "inside glXSwapBuffers:    $(awk 'NR > 1 { print ($2 - $1) / 1e6 }' "$work/swaps1" | summary 1 ms)  wall"
 echo
 
-bench_frames=${BENCH_FRAMES:-30}
-bench_fps=0
 for size in 1280x720 1920x1080; do
   echo "-- time of each pass, demo --bench --size $size --frames $bench_frames"
   (cd "$bin" && ./demo --bench --size "$size" --frames "$bench_frames") >"$work/bench-$size" 2>"$work/bench-$size.err" ||
@@ -285,32 +394,7 @@ fps_of() { sed -n 's/^frames per second[^:]*: \([0-9.]*\).*/\1/p' "$work/bench-$
 awk -v a="$(fps_of 1280x720)" -v b="$(fps_of 1920x1080)" 'BEGIN {
   if (a > 0 && b > 0) printf "frame time 1920x1080 / 1280x720: %.2f (pixel count ratio 2.25)\n\n", a / b }'
 
-echo "-- capture throughput, demo --capture --size 1280x720 --fps 30 --from 40 --to 44"
-(cd "$bin" && ./demo --capture "$work/capture.mp4" --size 1280x720 --fps 30 --from 40 --to 44) 2>"$work/capture.err" ||
-  { echo "benchmark: demo --capture failed" >&2; cat "$work/capture.err" >&2; exit 1; }
-capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/\1/p' "$work/capture.err")
-awk -v c="$capture_fps" -v b="$(fps_of 1280x720)" 'BEGIN {
-  printf "capture: %.2f frames per second; bench: %.2f; ratio %.2f (goal at least 0.9)\n", c, b, (b > 0 ? c / b : 0) }'
-echo
-
-# Where the OpenGL is Mesa's llvmpipe, its other exact path beside it: zink over lavapipe, which
-# scripts/run.sh's capture takes when its still matches llvmpipe's.
-renderer_of() { sed -n 's/^GL renderer: //p' "$work/bench-$1"; }
-frame_of() { awk '$1 == "sum" { print $NF }' "$work/bench-$1"; }
-if [[ $(renderer_of 1280x720) == llvmpipe* ]] && ls /usr/share/vulkan/icd.d/lvp_icd*.json >/dev/null 2>&1; then
-  echo "-- the software paths side by side, 1280x720: llvmpipe, and zink over lavapipe"
-  mkdir -p -m 700 "$work/runtime"
-  zink=(LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=zink XDG_RUNTIME_DIR="$work/runtime")
-  (cd "$bin" && env "${zink[@]}" ./demo --bench --size 1280x720 --frames "$bench_frames") >"$work/bench-zink" 2>/dev/null &&
-    (cd "$bin" && env "${zink[@]}" ./demo --capture "$work/capture-zink.mp4" --size 1280x720 --fps 30 --from 40 --to 44) \
-      2>"$work/capture-zink.err" || { echo "benchmark: the demo failed on zink" >&2; exit 1; }
-  zink_capture_fps=$(sed -n 's/.*wrote [0-9]* frames (\([0-9.]*\) frames per second).*/\1/p' "$work/capture-zink.err")
-  printf '%-9s %-44s %10s %16s %12s\n' path renderer "bench fps" "frame ms (sum)" "capture fps"
-  printf '%-9s %-44s %10s %16s %12s\n' llvmpipe "$(renderer_of 1280x720)" "$(fps_of 1280x720)" "$(frame_of 1280x720)" "$capture_fps"
-  printf '%-9s %-44s %10s %16s %12s\n' zink "$(renderer_of zink)" "$(fps_of zink)" "$(frame_of zink)" "$zink_capture_fps"
-  echo
-fi
-
+capture_figures
 sync_figures
 
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -11,7 +11,7 @@ source "$(dirname "$0")/packages.sh"
 # faster exact path) and a sound server, where there is no display; ffmpeg for the capture.
 packages=(
   build-essential cmake ninja-build pkg-config
-  libsfml-dev libglew-dev libcli11-dev libstb-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev libx11-dev lame
+  libsfml-dev libglew-dev libcli11-dev libstb-dev libglu1-mesa-dev libgl1-mesa-dev libglm-dev libx11-dev libxdamage-dev lame
   libdbus-1-dev
   xvfb xauth x11-utils libgl1-mesa-dri mesa-vulkan-drivers
   pulseaudio pulseaudio-utils libpulse0

@@ -1,5 +1,6 @@
 #include "modes.h"
 #include "offscreen.h"
+#include "read_back.h"
 
 #include <GL/glew.h>
 
@@ -80,17 +81,34 @@ struct FinishedPassClock {
 int runBenchmark(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop)
 {
     const unsigned frames = options.frames;
-    const auto timeAt = [&](unsigned i) { return static_cast<float>(ShowCues::showLength * i / frames); };
-    const FrameReader reader(show.canvas);
-    // The read-back a capture does after each frame, with its mapping.
+    const auto timeAt = [&](unsigned i) {
+        return static_cast<float>(options.from + (options.to - options.from) * i / frames);
+    };
+    // What a video capture does after each frame, here not overlapped with the next frame: the
+    // conversion to the encoder's planes (where the size allows them; on the GPU before the
+    // read-back, on the CPU after it) and the read-back, with its mapping.
+    FrameReadBack reader(show.canvas, chosenConversion(options.convertOn, show.canvas), 1);
+    const auto mark = [](const PassObserver& observer, Pass pass, bool starting) {
+        if (observer.hook != nullptr)
+            observer.hook(observer.context, pass, starting);
+    };
     const auto readBack = [&](const PassObserver& observer) {
-        if (observer.hook != nullptr)
-            observer.hook(observer.context, Pass::readBack, true);
-        reader.read(0);
-        reader.map(0);
+        const bool onCpu = reader.conversion == Conversion::cpu;
+        if (!onCpu) {
+            mark(observer, Pass::conversion, true);
+            reader.convert();
+            mark(observer, Pass::conversion, false);
+        }
+        mark(observer, Pass::readBack, true);
+        reader.startRead(0);
+        const void* mapped = reader.map(0);
+        mark(observer, Pass::readBack, false);
+        if (onCpu) {
+            mark(observer, Pass::conversion, true);
+            reader.encoderBytes(mapped);
+            mark(observer, Pass::conversion, false);
+        }
         reader.unmap();
-        if (observer.hook != nullptr)
-            observer.hook(observer.context, Pass::readBack, false);
     };
     const auto sweep = [&](PassObserver observer, unsigned* frameCounter) {
         for (unsigned i = 0; i < frames && stop.received() == 0; ++i) {
@@ -110,6 +128,10 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
     };
     std::printf("GL vendor: %s\nGL renderer: %s\nGL version: %s\n", glText(GL_VENDOR), glText(GL_RENDERER),
                 glText(GL_VERSION));
+    std::printf("conversion to Y'CbCr 4:2:0: %s\n",
+                reader.conversion == Conversion::gpu   ? "on the GPU, before the read-back"
+                : reader.conversion == Conversion::cpu ? "on the CPU, after the read-back"
+                                                       : "none (a video needs an even width and height)");
     std::fprintf(stderr, "demo: benchmark of %u frames at %ux%u", frames, show.canvas.width, show.canvas.height);
     if (options.scale != 1.0)
         std::fprintf(stderr, " (sky, scene and glow at %ux%u)", show.targets.sceneTarget.width,

@@ -12,8 +12,12 @@
 struct CaptureFormat {
     enum class Kind { unsupported, mp4, mkv, webm, images };
     Kind kind = Kind::unsupported;
-    bool hasSound() const { return kind == Kind::mp4 || kind == Kind::mkv || kind == Kind::webm; }
-    bool needsEvenSize() const { return hasSound(); } // yuv420p halves both sizes
+    bool isVideo() const { return kind == Kind::mp4 || kind == Kind::mkv || kind == Kind::webm; }
+    bool hasSound() const { return isVideo(); }
+    // A video is encoded from the Y'CbCr 4:2:0 planes of yuv420.h, which halve both sizes;
+    // images from RGBA.
+    bool takesPlanes() const { return isVideo(); }
+    bool needsEvenSize() const { return takesPlanes(); }
 };
 CaptureFormat captureFormatOf(const std::string& file);
 
@@ -52,9 +56,10 @@ struct EncoderJob {
     unsigned firstFrame = 0; // images: the number of the first file written
 };
 
-// Raw RGBA frames, bottom row first (as GL reads them), on standard input. The same frames give
-// the same file, byte for byte: the encoders and muxers run bit-exact, so no random id, date or
-// version is written into it.
+// Raw frames on standard input: for a video their Y'CbCr 4:2:0 planes (yuv420.h), for images
+// their RGBA rows, bottom row first (as GL reads them). The same frames give the same file, byte
+// for byte: the encoders and muxers run bit-exact, so no random id, date or version is written
+// into it.
 std::vector<std::string> encoderArguments(const EncoderJob& job);
 
 // Why the encoder failed, from all it wrote: its last line, past the notes that only repeat an

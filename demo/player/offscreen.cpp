@@ -24,46 +24,6 @@ Choreography OffscreenShow::draw(float t, PassObserver observer)
     return drawShowFrame(scene, targets, inputs, canvas.target, t, observer);
 }
 
-FrameReader::FrameReader(const Canvas& canvas_)
-    : canvas(canvas_)
-    , frameBytes(static_cast<GLsizeiptr>(canvas_.width) * canvas_.height * 4)
-{
-    glGenBuffers(2, buffers.data());
-    for (GLuint buffer : buffers) {
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
-        glBufferData(GL_PIXEL_PACK_BUFFER, frameBytes, nullptr, GL_STREAM_READ);
-    }
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-}
-
-FrameReader::~FrameReader()
-{
-    glDeleteBuffers(2, buffers.data());
-}
-
-void FrameReader::read(int slot) const
-{
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.target.framebuffer);
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
-    glReadPixels(0, 0, static_cast<GLsizei>(canvas.width), static_cast<GLsizei>(canvas.height), GL_RGBA,
-                 GL_UNSIGNED_BYTE, nullptr);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-}
-
-const void* FrameReader::map(int slot) const
-{
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
-    return glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, frameBytes, GL_MAP_READ_BIT);
-}
-
-void FrameReader::unmap() const
-{
-    glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-}
-
 namespace {
 
 // Where the PNG writer's bytes go, and the first error that kept any of them from the file.

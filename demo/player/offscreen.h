@@ -1,13 +1,12 @@
 #pragma once
 
 // What the off-screen modes (a still, a capture, the benchmark) share: the show drawn into a
-// canvas of its own, the read-back of its pixels, and the writing of a finished file into place.
+// canvas of its own and the writing of a finished file into place (read_back.h reads its pixels).
 
 #include "show/show.h"
 
 #include <GL/glew.h>
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -22,28 +21,6 @@ struct OffscreenShow {
     // The passes render at `scale` of the picture's size (see passSize).
     OffscreenShow(unsigned width, unsigned height, double scale);
     Choreography draw(float t, PassObserver observer = {});
-};
-
-// Two pixel-buffer objects used in turn: reading frame n back into one overlaps drawing frame
-// n + 1, and frame n is mapped only after that.
-class FrameReader {
-public:
-    explicit FrameReader(const Canvas& canvas);
-    ~FrameReader();
-    FrameReader(const FrameReader&) = delete;
-    FrameReader& operator=(const FrameReader&) = delete;
-
-    // Starts reading the canvas into buffer `slot`.
-    void read(int slot) const;
-    // The RGBA rows of buffer `slot`, bottom row first, until unmap; null when GL cannot map it.
-    const void* map(int slot) const;
-    void unmap() const;
-    std::size_t bytes() const { return static_cast<std::size_t>(frameBytes); }
-
-private:
-    const Canvas& canvas;
-    GLsizeiptr frameBytes;
-    std::array<GLuint, 2> buffers{};
 };
 
 // RGBA rows as GL reads them, bottom row first, written to `path` as an RGB PNG, top row first;

@@ -97,7 +97,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
 
     bool help = false, version = false, windowed = false, bench = false, overwrite = false, loop = false,
          noVsync = false, glErrors = false, dryRun = false;
-    std::string size, start, fps, from, to, frames, capture, scale, screenshots, segment, join;
+    std::string size, start, fps, from, to, frames, capture, scale, screenshots, segment, join, convertOn;
     std::vector<std::string> still;
     app.add_flag("-h,--help", help);
     app.add_flag("--version", version);
@@ -120,6 +120,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
     app.add_option("--frames", frames);
     app.add_option("--segment", segment);
     app.add_option("--join", join);
+    app.add_option("--convert-on", convertOn);
 
     // The library wants the program's name first and the arguments last-to-first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -153,8 +154,11 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--windowed is for the live show, not with --still, --capture or --bench");
     if (given("--start") && !live)
         return failure("--start is for the live show; a capture takes --from and --to");
-    if ((given("--fps") || given("--from") || given("--to")) && options.mode != Options::Mode::capture)
-        return failure("--fps, --from and --to need --capture");
+    if (given("--fps") && options.mode != Options::Mode::capture)
+        return failure("--fps needs --capture");
+    if ((given("--from") || given("--to")) && options.mode != Options::Mode::capture &&
+        options.mode != Options::Mode::bench)
+        return failure("--from and --to need --capture or --bench");
     if (overwrite && options.mode != Options::Mode::capture)
         return failure("--overwrite needs --capture");
     if ((given("--segment") || given("--join") || dryRun) && options.mode != Options::Mode::capture)
@@ -163,6 +167,13 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         return failure("--segment draws frames and --join encodes them: give one of them");
     if (given("--frames") && options.mode != Options::Mode::bench)
         return failure("--frames needs --bench");
+    if (given("--convert-on")) {
+        if (options.mode != Options::Mode::capture && options.mode != Options::Mode::bench)
+            return failure("--convert-on needs --capture or --bench");
+        if (convertOn != "gpu" && convertOn != "cpu")
+            return failure("--convert-on must be gpu or cpu, not \"" + convertOn + "\"");
+        options.convertOn = convertOn == "gpu" ? Options::ConvertOn::gpu : Options::ConvertOn::cpu;
+    }
     if ((loop || noVsync) && !live)
         return failure("--loop and --no-vsync are for the live show, not with --still, --capture or --bench");
     if (given("--screenshots") && !windowed)
@@ -207,17 +218,20 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
             return failure("--still needs a file name for the PNG");
     }
 
-    if (isCapture) {
-        options.outputFile = capture;
+    if (isCapture || bench) {
         options.to = ShowCues::showLength;
-        if (given("--fps") && (!parseNumber(fps, options.fps) || options.fps <= 0.0 || options.fps > maximumFps))
-            return failure("--fps must be a number above 0 and at most 240, not \"" + fps + "\"");
         if (given("--from") && (!parseNumber(from, options.from) || !inShow(options.from)))
             return failure("--from must be a time in seconds in " + range + ", not \"" + from + "\"");
         if (given("--to") && (!parseNumber(to, options.to) || options.to <= 0.0 || options.to > ShowCues::showLength))
             return failure("--to must be a time in seconds in (0, " + formatSeconds(ShowCues::showLength) + "], not \"" + to + "\"");
         if (options.from >= options.to)
             return failure("--from must come before --to");
+    }
+
+    if (isCapture) {
+        options.outputFile = capture;
+        if (given("--fps") && (!parseNumber(fps, options.fps) || options.fps <= 0.0 || options.fps > maximumFps))
+            return failure("--fps must be a number above 0 and at most 240, not \"" + fps + "\"");
         // Less than one frame's time is a slip, not a capture, even where a frame starts in it.
         if ((options.to - options.from) * options.fps < 1.0 - 1e-6 ||
             captureFrameCount(options.from, options.to, options.fps) == 0)
@@ -230,6 +244,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments)
         if (format.needsEvenSize() && (options.width % 2 != 0 || options.height % 2 != 0))
             return failure("a video needs an even width and height, not " + std::to_string(options.width) + "x" +
                            std::to_string(options.height));
+        if (given("--convert-on") && !format.takesPlanes())
+            return failure("--convert-on is for a video's frames; numbered images are written as drawn");
         if (given("--segment")) {
             if (!parseSegment(segment, options.segment, options.segments))
                 return failure("--segment must be K/N with whole numbers 0 <= K < N, not \"" + segment + "\"");
@@ -294,7 +310,7 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
                         matching part of the soundtrack: .mp4 (H.264 + AAC), .mkv, .webm, or a
                         numbered image pattern such as frames/%05d.png (no sound); needs ffmpeg
   --fps N               frames per second of a capture (0 < N <= 240; default 60)
-  --from S, --to S      the part of the show to capture (default 0 to 86.4)
+  --from S, --to S      the part of the show to capture or benchmark (default 0 to 86.4)
   --segment K/N         draw only segment K of N (0 <= K < N) of the capture's frames into the
                         numbered image pattern, each frame named by its place in the whole
                         capture, so that the N segments side by side are its frames (for
@@ -302,6 +318,9 @@ Pictures and video, rendered off-screen at exact show times (no window is shown)
   --join PATTERN        encode the numbered PNGs of PATTERN (the capture's frames from 0, such
                         as the segments') into the --capture file instead of drawing them:
                         the same file, byte for byte, as drawing them would give
+  --convert-on gpu|cpu  where a video's frames become the encoder's Y'CbCr 4:2:0 planes (the
+                        file is the same either way; default: on the CPU where the OpenGL is a
+                        software rasteriser, else on the GPU); also with --bench
   --dry-run             check the capture's options and its output's folder, say which frames
                         it would write, and end without drawing
   --overwrite           let a capture into numbered images replace files of the pattern that
@@ -317,7 +336,8 @@ Live or off-screen:
 Measuring:
   --bench               render frames as fast as possible off-screen and print the time of each
                         render pass (median, p95, p99 in ms) and the frame rate
-  --frames N            frames of --bench, spread evenly over the show (default 300)
+  --frames N            frames of --bench, spread evenly over the show, or over --from S to
+                        --to S (default 300)
 
 Checking the OpenGL driver, in every mode:
   --gl-errors           report each error the driver raises, one line each on standard error

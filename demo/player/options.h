@@ -28,6 +28,9 @@ struct Options {
     unsigned segment = 0;   // capture: only segment `segment` of `segments` of the frames
     unsigned segments = 0;  // 0: all of them
     std::string joinFrames; // capture: encode these numbered PNGs instead of drawing the frames
+    // capture to a video, bench: where the frames are converted to the encoder's planes
+    enum class ConvertOn { renderer, gpu, cpu };
+    ConvertOn convertOn = ConvertOn::renderer; // by the renderer: see defaultConversion
 };
 
 // The result of reading the command line: either options or one line naming the problem.

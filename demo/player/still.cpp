@@ -1,5 +1,6 @@
 #include "modes.h"
 #include "offscreen.h"
+#include "read_back.h"
 
 #include <GL/glew.h>
 
@@ -13,7 +14,7 @@ int writeStill(OffscreenShow& show, const Options& options, const Platform::Stop
         std::fprintf(stderr, "demo: the show is over at %g s: there is no frame to write\n", options.stillTime);
         return 1;
     }
-    const FrameReader reader(show.canvas);
+    const FrameReadBack reader(show.canvas, Conversion::none, 1);
     reader.read(0);
     const auto* rgba = static_cast<const unsigned char*>(reader.map(0));
     if (rgba == nullptr) {

@@ -216,10 +216,15 @@ Canvas::Canvas(unsigned width_, unsigned height_)
     , target(width_, height_, 0)
 {
     // The target's constructor left its framebuffer bound.
-    glGenRenderbuffers(1, &colourBuffer);
-    glBindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
+    glGenTextures(1, &colourTexture);
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(width), static_cast<GLsizei>(height), 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colourTexture, 0);
 
     // The composite draws into the letterbox rectangle only.
     const Letterbox picture = computeLetterbox(width, height);
@@ -231,13 +236,13 @@ Canvas::Canvas(unsigned width_, unsigned height_)
 
 Canvas::~Canvas()
 {
-    glDeleteRenderbuffers(1, &colourBuffer);
+    glDeleteTextures(1, &colourTexture);
 }
 
 const char* passName(Pass pass)
 {
-    static const char* const names[] = {"sky",    "scene",  "blur 1", "blur 2",    "blur 3",
-                                        "blur 4", "blur 5", "blur 6", "composite", "read-back"};
+    static const char* const names[] = {"sky",    "scene",  "blur 1", "blur 2",    "blur 3",     "blur 4",
+                                        "blur 5", "blur 6", "composite", "conversion", "read-back"};
     static_assert(std::size(names) == static_cast<size_t>(Pass::count));
     return names[static_cast<size_t>(pass)];
 }

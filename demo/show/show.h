@@ -75,11 +75,12 @@ struct PassInputs {
 };
 
 // An off-screen picture of any size with the show letterboxed inside it: an RGBA8 framebuffer
-// whose bars are black. `target` binds the letterbox rectangle; read the whole framebuffer back.
+// whose bars are black. `target` binds the letterbox rectangle; read the whole framebuffer back,
+// or sample its texture (texelFetch: it has no mipmaps).
 struct Canvas {
     unsigned width;
     unsigned height;
-    GLuint colourBuffer = 0;
+    GLuint colourTexture = 0;
     Kest::RenderTarget target;
 
     Canvas(unsigned width, unsigned height);
@@ -88,9 +89,9 @@ struct Canvas {
     Canvas& operator=(const Canvas&) = delete;
 };
 
-// The passes of one frame, in order, for those who time them; a capture then reads the
-// picture back, which drawShowFrame leaves to it.
-enum class Pass { sky, scene, blur1, blur2, blur3, blur4, blur5, blur6, composite, readBack, count };
+// The passes of one frame, in order, for those who time them; a capture then converts the
+// picture to its encoder's pixel format and reads it back, which drawShowFrame leaves to it.
+enum class Pass { sky, scene, blur1, blur2, blur3, blur4, blur5, blur6, composite, conversion, readBack, count };
 const char* passName(Pass pass);
 
 // Called before (starting = true) and after each pass when given; the live show gives none.

@@ -7,9 +7,10 @@ namespace ScreenProbe {
 // `title` on the default display. False when there is none.
 bool requestClose(const char* title);
 
-// Polls the whole screen of the default display until some pixel is not black. Returns the
-// wall-clock time (seconds since the Unix epoch) of the first grab that showed one, or a
-// negative value after `timeoutSeconds`.
+// Watches the whole screen of the default display until some pixel is not black, grabbing it
+// only when the server reports a change (the DAMAGE extension). Returns the wall-clock time
+// (seconds since the Unix epoch) of the first grab that showed one, or a negative value after
+// `timeoutSeconds` or without the extension.
 double waitForPicture(double timeoutSeconds);
 
 } // namespace ScreenProbe

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -85,18 +86,28 @@ TEST(AllocCensusTest, TheLiveShowAllocatesNothingOfItsOwnPerFrame)
 
 TEST(AllocCensusTest, ACaptureAllocatesNothingOfItsOwnPerFrame)
 {
-    const std::string log = workDir + "/census-capture.txt";
-    const std::string video = workDir + "/census-capture.mkv";
-    DemoProcess demo(demoBinary, censusEnvironment(log),
-                     {demoBinary, "--capture", video, "--size", "160x90", "--fps", "10", "--from", "50", "--to", "54"});
-    const Exit exit = demo.wait(120.0);
-    ASSERT_EQ(exit.status, 0) << exit.err;
-    std::remove(video.c_str());
+    // A video's frames converted on the CPU and on the GPU, and numbered images.
+    for (const std::vector<std::string>& output :
+         {std::vector<std::string>{"census-capture.mkv", "--convert-on", "cpu"},
+          {"census-capture.mkv", "--convert-on", "gpu"}, {"census-frames/%03d.png"}}) {
+        SCOPED_TRACE(output.back());
+        const std::string log = workDir + "/census-capture.txt";
+        const std::string file = workDir + "/" + output[0];
+        std::filesystem::create_directories(workDir + "/census-frames");
+        std::vector<std::string> arguments = {demoBinary, "--capture", file, "--size", "160x90", "--fps", "10",
+                                              "--from", "50", "--to", "54", "--overwrite"};
+        arguments.insert(arguments.end(), output.begin() + 1, output.end());
+        DemoProcess demo(demoBinary, censusEnvironment(log), arguments);
+        const Exit exit = demo.wait(120.0);
+        ASSERT_EQ(exit.status, 0) << exit.err;
+        std::filesystem::remove_all(workDir + "/census-frames");
+        std::remove(file.c_str());
 
-    Census census = readCensus(log);
-    report("capture", census);
-    EXPECT_EQ(census.frames, 38); // 40 read-backs, the first two left out
-    EXPECT_EQ(census.byLibrary["demo"], 0);
+        Census census = readCensus(log);
+        report("capture", census);
+        EXPECT_EQ(census.frames, 38); // 40 read-backs, the first two left out
+        EXPECT_EQ(census.byLibrary["demo"], 0);
+    }
 }
 
 } // namespace

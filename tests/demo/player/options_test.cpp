@@ -57,6 +57,13 @@ TEST(OptionsTest, GoodCommandLinesAndTheirDefaults)
     EXPECT_EQ(bench.mode, Mode::bench);
     EXPECT_EQ(bench.frames, 12u);
     EXPECT_EQ(parse({"--bench"}).options.frames, 300u);
+    const Options benchPart = parse({"--bench", "--from", "40", "--to", "42", "--convert-on", "gpu"}).options;
+    EXPECT_EQ(benchPart.from, 40.0);
+    EXPECT_EQ(benchPart.to, 42.0);
+    EXPECT_EQ(benchPart.convertOn, Options::ConvertOn::gpu);
+    EXPECT_EQ(parse({"--bench"}).options.to, 86.4) << "the whole show";
+    EXPECT_EQ(parse({"--capture", "a.mkv", "--convert-on", "cpu"}).options.convertOn, Options::ConvertOn::cpu);
+    EXPECT_EQ(parse({"--capture", "a.mkv"}).options.convertOn, Options::ConvertOn::renderer);
 
     // Full screen at a chosen video mode, and the watching options with their defaults.
     const Options fullscreen = parse({"--size", "1280x720", "--loop", "--scale", "0.5", "--no-vsync"}).options;
@@ -127,6 +134,10 @@ TEST(OptionsTest, BadCommandLinesNameTheirProblem)
         {{"--capture", "f/%03d.png", "--join", "f/%03d.png"}, "over themselves"},
         {{"--capture", "a.mp4", "--join", "f/frames.png"}, "--join"},
         {{"--still", "1", "a.png", "--dry-run"}, "--capture"},
+        {{"--convert-on", "gpu"}, "--capture or --bench"},
+        {{"--capture", "a.mp4", "--convert-on", "tpu"}, "gpu or cpu"},
+        {{"--capture", "f/%03d.png", "--convert-on", "cpu"}, "video"},
+        {{"--still", "1", "a.png", "--from", "1"}, "--from"},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = parse(c.arguments);
@@ -144,7 +155,7 @@ TEST(OptionsTest, TheUsageTextNamesEveryOption)
     for (const char* option : {"--windowed", "--size", "--start", "--still", "--capture", "--fps", "--from", "--to",
                                "--overwrite", "--bench", "--frames", "--help", "--version", "Examples", "--loop",
                                "--scale", "--no-vsync", "--screenshots", "--gl-errors", "F12", "Space", "Page Up", "softens",
-                               "--segment", "--join", "--dry-run"})
+                               "--segment", "--join", "--dry-run", "--convert-on"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

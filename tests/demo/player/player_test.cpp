@@ -170,6 +170,96 @@ TEST(PlayerTest, AFrameOfACaptureIsTheStillAtItsTimeBarsBlack)
     EXPECT_GT(lit, 400 * 225 / 2);
 }
 
+// The encoded video frames of a file, packet by packet (sizes, times and checksums), without the
+// header that names the file.
+std::string videoPackets(const std::string& file)
+{
+    const std::string md5 = commandOutput("ffmpeg -v error -i " + file + " -map 0:v -c copy -f framemd5 -");
+    const size_t first = md5.find("\n0,");
+    return first == std::string::npos ? "(no video in " + file + ")" : md5.substr(first);
+}
+
+// A capture reads each frame back through a ring of buffers and hands it over frames later: its
+// frames are still the stills of their times, each once and in order, at sizes whose rows are no
+// multiple of 2, 4 or 16, at a smaller scale, and for one frame alone. A video's frames, made into
+// the encoder's planes on the CPU or on the GPU, are those stills' planes: the video joined from
+// the stills carries the same encoded frames, byte for byte.
+TEST(PlayerTest, ACapturesFramesAreTheStillsOfTheirTimesEachOnceInOrder)
+{
+    struct Case {
+        std::string size;
+        int frames; // from 60 s at 10 per second
+        std::vector<std::string> scale;
+    };
+    for (const Case& c : {Case{"161x91", 5, {}}, Case{"162x92", 4, {}}, Case{"320x180", 3, {"--scale", "0.5"}},
+                          Case{"1280x720", 2, {}}, Case{"162x92", 1, {}}}) {
+        SCOPED_TRACE(c.size + ", " + std::to_string(c.frames) + " frames" + (c.scale.empty() ? "" : ", scale 0.5"));
+        Scratch folder;
+        const auto with = [&](std::vector<std::string> arguments, std::vector<std::string> more = {}) {
+            arguments.insert(arguments.end(), {"--size", c.size});
+            arguments.insert(arguments.end(), c.scale.begin(), c.scale.end());
+            arguments.insert(arguments.end(), more.begin(), more.end());
+            return arguments;
+        };
+        const std::vector<std::string> range = {"--fps", "10", "--from", "60", "--to", std::to_string(60 + c.frames / 10.0)};
+        const auto numbered = [&](const std::string& subfolder, int n) {
+            char name[16];
+            std::snprintf(name, sizeof name, "/%03d.png", n);
+            return folder / (subfolder + name);
+        };
+        fs::create_directories(folder.path / "stills");
+        for (int n = 0; n < c.frames; ++n) {
+            const Exit still = runDemo(with({"--still", std::to_string(60 + n / 10.0), numbered("stills", n)}));
+            ASSERT_EQ(still.status, 0) << still.err;
+        }
+        fs::create_directories(folder.path / "frames");
+        const Exit images = runDemo(with({"--capture", folder / "frames/%03d.png"}, range));
+        ASSERT_EQ(images.status, 0) << images.err;
+        for (int n = 0; n < c.frames; ++n)
+            EXPECT_EQ(readImage(numbered("frames", n)).rgb, readImage(numbered("stills", n)).rgb) << "frame " << n;
+        if (c.size == "161x91")
+            continue; // a video needs an even size
+        const std::string joined = folder / "joined.mkv";
+        const Exit join = runDemo(with({"--capture", joined, "--join", folder / "stills/%03d.png"}, range));
+        ASSERT_EQ(join.status, 0) << join.err;
+        for (const char* side : {"cpu", "gpu"}) {
+            const std::string video = folder / (std::string(side) + ".mkv");
+            const Exit capture = runDemo(with({"--capture", video, "--convert-on", side}, range));
+            ASSERT_EQ(capture.status, 0) << capture.err;
+            EXPECT_EQ(videoPackets(video), videoPackets(joined)) << "converted on the " << side;
+        }
+    }
+}
+
+// A video's join reads the frames itself: one of another size than the capture's, or one that is
+// no PNG, is named in one line, and nothing is written.
+TEST(PlayerTest, AJoinOfAFrameThatDoesNotFitNamesItAndWritesNothing)
+{
+    Scratch folder;
+    fs::create_directories(folder.path / "f");
+    const Exit frames = runDemo({"--capture", folder / "f/%03d.png", "--size", "160x90", "--fps", "10", "--to", "0.2"});
+    ASSERT_EQ(frames.status, 0) << frames.err;
+    const std::vector<std::string> join = {"--capture", folder / "out.mkv", "--fps", "10", "--to", "0.2", "--join",
+                                           folder / "f/%03d.png"};
+    std::vector<std::string> larger = join;
+    larger.insert(larger.end(), {"--size", "162x92"});
+    const Exit wrongSize = runDemo(larger);
+    EXPECT_EQ(wrongSize.status, 1);
+    EXPECT_EQ(wrongSize.err,
+              "demo: " + folder / "f/000.png" + " is not a frame of this capture: it is 160x90, not 162x92\n");
+
+    std::ofstream(folder / "f/001.png") << "not a picture";
+    std::vector<std::string> broken = join;
+    broken.insert(broken.end(), {"--size", "160x90"});
+    const Exit unreadable = runDemo(broken);
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_NE(unreadable.err.find("001.png is not a frame of this capture: it cannot be read"), std::string::npos)
+        << unreadable.err;
+    EXPECT_EQ(unreadable.err.find("demo: "), unreadable.err.rfind("demo: ")) << "beside the progress, one line:\n"
+                                                                            << unreadable.err;
+    EXPECT_EQ(folder.entries(), 1u) << "only the frames' folder";
+}
+
 TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
 {
     Scratch folder;
