@@ -23,7 +23,7 @@ case "${1:-run}" in
       git googletest libgtest-dev x11-apps x11-xserver-utils mesa-utils libxtst-dev libxss-dev libpulse-dev glslang-tools systemd
       sox libsox-fmt-mp3 imagemagick apitrace assimp-utils python3-pil
       clang libclang-rt-dev
-      emscripten chromium nodejs zip
+      emscripten chromium nodejs zip librsvg2-bin
       parallel openssh-client openssh-server rsync
     )
     # npm runs the page's tests' tools; a node of another origin may bring its own npm.
