@@ -143,19 +143,30 @@ const soundtrack = fetchInParts('valdrim.mp3', (part, entry) => {
   soundArrived();
 });
 
-// The program: its wasm fetched here (for the progress bar), then its script, which takes it.
+// The program: its script and its wasm fetched at once, the wasm compiled as it arrives (counted
+// for the progress bar on its way to the compiler: Module.instantiateWasm).
+let wasm = null;
 if (location.protocol === 'file:') {
   // Opened as a file, a fetch fails in a way the page is never told of: it is said at once.
   failToLoad('');
 } else {
-  const parts = [];
-  fetchInParts('demo.wasm', part => parts.push(part)).then(entry => {
-    Module.wasmBinary = joined(parts, entry.got);
-    const script = document.createElement('script');
-    script.src = 'demo.js';
-    script.onerror = () => failToLoad('demo.js was not found');
-    document.body.appendChild(script);
-  }, error => failToLoad(String(error.message || error)));
+  wasm = fetch('demo.wasm').then(response => {
+    if (!response.ok)
+      throw new Error('demo.wasm: ' + response.status + ' ' + response.statusText);
+    const now = performance.now();
+    const entry = downloads['demo.wasm'] = { got: 0, total: Number(response.headers.get('Content-Length')) || 0, firstAt: now, lastAt: now };
+    const counted = response.body.pipeThrough(new TransformStream({ transform(part, out) {
+      entry.got += part.length;
+      entry.lastAt = performance.now();
+      showProgress();
+      out.enqueue(part);
+    } }));
+    return new Response(counted, { headers: { 'Content-Type': 'application/wasm' } });
+  });
+  const script = document.createElement('script');
+  script.src = 'demo.js';
+  script.onerror = () => failToLoad('demo.js was not found');
+  document.body.appendChild(script);
 }
 
 // Starts the program at `from` seconds, held there when `held`; the show element's play(), its
@@ -253,6 +264,11 @@ function offerStart() {
     return;
   page.ready = true;
   page.readyAt = performance.now();
+  // What the start waited for, in bytes over the wire: the page's own files (those still under way
+  // as far as they came) and the soundtrack's first seconds.
+  page.readyBytes = [...performance.getEntriesByType('navigation'), ...performance.getEntriesByType('resource')]
+    .filter(entry => !entry.name.endsWith('valdrim.mp3')).reduce((sum, entry) => sum + entry.transferSize, 0) +
+    (sound.missing ? 0 : Math.min(sound.got, sound.total * (show.state.time + sound.lead) / 86.4));
   progress.hidden = true;
   showProgress();
   prompt.textContent = touchScreen() ? 'tap to start' : 'click to start';
@@ -266,6 +282,11 @@ const noWebGl2 = 'This browser offers no WebGL 2 (it may be turned off, or the g
 var Module = {
   canvas: document.getElementById('canvas'),
   onAbort: failToLoad,
+  instantiateWasm(imports, receive) {
+    wasm.then(response => WebAssembly.instantiateStreaming(response, imports))
+      .then(({ instance, module }) => receive(instance, module), error => failToLoad(String(error.message || error)));
+    return {};
+  },
   onRuntimeInitialized() {
     if (!document.createElement('canvas').getContext('webgl2')) {
       withoutProgram(noWebGl2);
@@ -388,6 +409,10 @@ function registerOffline() {
   soundtrack.then(() => navigator.serviceWorker.register('sw.js')).then(registration => {
     page.offline = registration;
   }, () => {});
+  // The video, once played, kept too.
+  show.video.addEventListener('playing', () => {
+    navigator.serviceWorker.ready.then(registration => registration.active?.postMessage('keep-video'));
+  }, { once: true });
 }
 
 // For the tests and the benchmark: the next frame's picture, as the S key reads it.

@@ -67,6 +67,12 @@ async function video(event) {
     ...headers, 'Content-Length': String(end - start + 1), 'Content-Range': `bytes ${start}-${end}/${body.size}` } });
 }
 
+// The page says when the viewer has played the video, which may have come before this worker.
+self.addEventListener('message', event => {
+  if (event.data === 'keep-video')
+    event.waitUntil(caches.open(cacheName).then(cache => cache.match('show.mp4').then(kept => kept || keepVideo(cache))));
+});
+
 let keeping = null;
 function keepVideo(cache) {
   keeping ??= fetch('show.mp4').then(response => (response.ok ? cache.put('show.mp4', response) : null))
