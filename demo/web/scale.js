@@ -5,8 +5,9 @@
 // display's rate the scale goes down to the step predicted to keep it, never below `lowest()`
 // (the floor where the video can stand in); where even the lowest step cannot keep the display's
 // rate, the goal is what it is predicted to give. When a step up is predicted to keep the goal,
-// or frames come at the display's rate, the scale goes back up; a raise that proved too slow is
-// not tried again for a while, doubling each time. At the lowest step and still below
+// or frames come at the display's rate, or only one step was measured yet (a step up is then
+// tried), the scale goes back up; a raise that proved too slow is not tried again for a while,
+// doubling each time. At the lowest step and still below
 // `floorFps`, `belowFloor(fps)` is told. The picture's place and size never change. A scale
 // given in the address is kept.
 
@@ -148,12 +149,14 @@ class RenderScale {
       return;
     }
     // Room: a step up predicted to keep the goal, or frames at the display's own rate (where the
-    // interval tells nothing of the cost).
+    // interval tells nothing of the cost). With this step the only one measured (at this size),
+    // one step up is tried for what it costs, expected to cost next to nothing more.
     const up = this.index - 1;
-    if (up >= 0 && now >= this.blockedUntil[up] && (this.predict(up) <= goal || interval <= this.interval * 1.08)) {
-      // Room, three windows in a row: one step up.
+    const alone = this.measured.filter(m => m !== null).length < 2;
+    if (up >= 0 && now >= this.blockedUntil[up] && (this.predict(up) <= goal || interval <= this.interval * 1.08 || alone)) {
+      // Three windows in a row: one step up.
       if (++this.fastWindows >= 3) {
-        this.raise = { from: this.index, expected: this.predict(up) };
+        this.raise = { from: this.index, expected: alone ? interval : this.predict(up) };
         this.change(up);
       }
     } else {

@@ -103,8 +103,11 @@ test('portrait: on an upright phone the seek bar takes the whole width and nothi
       .map(c => [c.id || c.localName, c.getBoundingClientRect()])
       .filter(([, r]) => r.width > 0 && (r.left < 0 || r.right > innerWidth || r.top < 0 || r.bottom > innerHeight))
       .map(([name]) => name),
+    rows: new Set([...document.querySelectorAll('#bar > :not(#seek)')].map(c => c.getBoundingClientRect())
+      .filter(r => r.width > 0).map(r => Math.round(r.top))).size,
   }));
   assert.deepEqual(layout.outside, [], 'controls off the screen');
+  assert.equal(layout.rows, 1, 'the buttons in one row under the seek bar');
   assert.ok(layout.seek >= 0.85 * layout.width, `the seek track is ${layout.seek} of ${layout.width} CSS pixels`);
   await page.close();
 });
@@ -283,14 +286,16 @@ test('render scale: SwiftShader at 1280x720 lowers it by itself and a small wind
   const size = { width: 1280, height: 720 };
   const software = await launch(swiftshader, size);
   try {
-    const adapting = await open(software, context.server.url, '?t=40', size);
+    const adapting = await open(software, context.server.url, '?t=40&loop', size);
     await click(adapting);
     await adapting.waitForFunction(() => Number(canvas.dataset.renderScale) < 1, { timeout: 120000, polling: 500 });
-    const lowered = await adapting.evaluate(() => ({ windows: demoScale.stats.windows, width: canvas.width }));
+    const lowered = await adapting.evaluate(() => ({ windows: demoScale.stats.windows, width: canvas.width,
+                                                     scale: Number(canvas.dataset.renderScale) }));
     assert.equal(lowered.width, 1280, 'the picture keeps its size');
     // A small window has room: the scale rises again.
     await adapting.setViewport({ width: 160, height: 90, deviceScaleFactor: 1 });
-    await adapting.waitForFunction(() => canvas.dataset.renderScale === '1', { timeout: 120000, polling: 500 });
+    await adapting.waitForFunction(scale => Number(canvas.dataset.renderScale) > scale, { timeout: 120000, polling: 500 },
+                                   lowered.scale);
     await adapting.close();
 
     const pinned = await open(software, context.server.url, '?t=40&scale=1', size);

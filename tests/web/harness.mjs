@@ -20,9 +20,13 @@ const compressed = new Set(['.html', '.js', '.css', '.wasm', '.svg', '.txt', '.w
 // Serves `folder` as a static web server does: gzip where the browser accepts it, byte ranges,
 // HEAD, and Last-Modified with its 304. Options: `hidden`, names that answer 404; `held`, names
 // answered only once release(name) is called; `files`, names served from other paths (the
-// tests' video as show.mp4); `identity`, nothing compressed. Resolves to { url, close, sent,
-// release }, where sent.bytes counts the bytes sent and sent.names each name's.
-export function serve(folder, { hidden = [], held = [], files = {}, identity = false } = {}) {
+// tests' video as show.mp4); `identity`, nothing compressed; `ownVideo`, the folder's own
+// show.mp4 served (otherwise only one given in `files` is: a release build's video would let the
+// page choose it). Resolves to { url, close, sent, release }, where sent.bytes counts the bytes
+// sent and sent.names each name's.
+export function serve(folder, { hidden = [], held = [], files = {}, identity = false, ownVideo = false } = {}) {
+  if (!ownVideo && !('show.mp4' in files))
+    hidden = [...hidden, 'show.mp4'];
   const sent = { bytes: 0, names: {} };
   const waiting = new Map(); // name -> answers held back
   const released = new Set();

@@ -39,7 +39,7 @@ console.log(`the page without the video: ${mib(plain)}, ${mib(zipped)} gzipped` 
 // One visit's bytes in real time, and "tap to start" at 1.6 Mbit/s and 150 ms (a phone), served
 // gzipped and plain.
 for (const identity of [false, true]) {
-  const server = await serve(folder, { identity });
+  const server = await serve(folder, { identity, ownVideo: true });
   const browser = await launch(mesa);
   try {
     const page = await browser.newPage();
@@ -109,7 +109,7 @@ async function measure(browser, server, label, query, device) {
 }
 
 if (hasVideo) {
-  const server = await serve(folder);
+  const server = await serve(folder, { ownVideo: true });
   try {
     for (const [renderer, flags] of [['Mesa', mesa], ['SwiftShader', swiftshader]]) {
       const browser = await launch(flags, desktop);
