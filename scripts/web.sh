@@ -7,7 +7,7 @@
 #   scripts/web.sh page     the page alone, without the video (what the page's tests need: they
 #                           make a small video of their own)
 #   scripts/web.sh video    only the video, into build-web/video/ (kept there, keyed by its inputs)
-#   scripts/web.sh serve    serve build-web/demo-web on 127.0.0.1 and print the address
+#   scripts/web.sh serve    serve build-web/demo-web on 127.0.0.1 (gzip, byte ranges) and print the address
 #   scripts/web.sh test     the page's tests in headless chromium (after a build)
 #   scripts/web.sh bench    the page's frame rate, render scale, way chosen and lag behind the music
 #                           (Mesa and SwiftShader, 1280x720 and a phone), its sizes and slow-network
@@ -113,10 +113,14 @@ build() {
     (cd "$web" && cpack -G ZIP -C Release >/dev/null && ls -1 "$web"/demo-web.zip)
 }
 
+# Served as a static web server serves it (gzip, byte ranges for the video), by the page tests'
+# own server.
 serve() {
     local port=${WEB_PORT:-8086}
-    echo "http://127.0.0.1:$port/"
-    exec python3 -m http.server --bind 127.0.0.1 --directory "$web/demo-web" "$port"
+    exec node --input-type=module -e "
+        const { serve } = await import('$root/tests/web/harness.mjs');
+        const server = await serve('$web/demo-web', { ownVideo: true, port: $port });
+        console.log(server.url);"
 }
 
 case "${1:-build}" in

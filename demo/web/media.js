@@ -150,7 +150,7 @@ class DemoShow extends HTMLElement {
       return this.video.play();
     }
     if (!s.running) {
-      const from = s.ended || !s.started ? (s.ended ? 0 : s.time) : s.time;
+      const from = s.ended ? 0 : s.time;
       s.started = true;
       s.ended = false;
       this.begin(from, false);

@@ -28,6 +28,7 @@ const showWay = (() => {
     reason: '',         // why the way in use was taken, for the statistics
     probe: null,        // { floorScale, floorMs, fullMs }: one frame's drawing, measured
     bandwidth: null,    // bytes a second the downloads came at (null: unknown)
+    tooSlow: false,     // the connection was found too slow for the video
   };
 
   // Whether show.mp4 is served, and its size: asked once, without its bytes.
@@ -73,8 +74,10 @@ const showWay = (() => {
       return take('video', 'no WebGL 2 here');
     if (state.chosen !== 'auto')
       return take(state.chosen, 'chosen');
-    if (!await videoStreams())
+    if (!await videoStreams()) {
+      state.tooSlow = true;
       return take('realtime', 'the connection is too slow for the video');
+    }
     const { floorScale, floorMs } = probe();
     if (floorMs > 1000 / wayFloor.fps)
       return take('video', `real time took ${floorMs.toFixed(0)} ms a frame at scale ${floorMs === state.probe.lowestMs ? 0.25 : floorScale.toFixed(2)}`);
@@ -96,8 +99,13 @@ const showWay = (() => {
 
   // Auto, in real time: the scale is at the floor and frames still come too slowly.
   async function belowFloor(fps) {
-    if (state.chosen !== 'auto' || show.way !== 'realtime' || !await videoStreams())
+    if (state.chosen !== 'auto' || show.way !== 'realtime')
       return false;
+    if (!await videoStreams()) {
+      state.tooSlow = true;
+      state.reason = 'the connection is too slow for the video';
+      return false;
+    }
     await use('video', `real time came at ${fps.toFixed(1)} fps at the floor's scale`);
     return true;
   }
@@ -136,7 +144,7 @@ const showWay = (() => {
 
   // The lowest scale the adapting scale may take: the floor's where the video can stand in.
   function lowestScale() {
-    return state.chosen === 'auto' && state.video ? wayFloor.scale(pictureWidth()) : 0.25;
+    return state.chosen === 'auto' && state.video && !state.tooSlow ? wayFloor.scale(pictureWidth()) : 0.25;
   }
 
   const describe = () => `${show.way === 'video' ? 'video' : 'real time'} (${state.chosen}: ${state.reason})`;

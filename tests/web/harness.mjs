@@ -22,9 +22,9 @@ const compressed = new Set(['.html', '.js', '.css', '.wasm', '.svg', '.txt', '.w
 // answered only once release(name) is called; `files`, names served from other paths (the
 // tests' video as show.mp4); `identity`, nothing compressed; `ownVideo`, the folder's own
 // show.mp4 served (otherwise only one given in `files` is: a release build's video would let the
-// page choose it). Resolves to { url, close, sent, release }, where sent.bytes counts the bytes
-// sent and sent.names each name's.
-export function serve(folder, { hidden = [], held = [], files = {}, identity = false, ownVideo = false } = {}) {
+// page choose it); `port`, the port (else one of the system's choosing). Resolves to { url,
+// close, sent, release }, where sent.bytes counts the bytes sent and sent.names each name's.
+export function serve(folder, { hidden = [], held = [], files = {}, identity = false, ownVideo = false, port = 0 } = {}) {
   if (!ownVideo && !('show.mp4' in files))
     hidden = [...hidden, 'show.mp4'];
   const sent = { bytes: 0, names: {} };
@@ -85,7 +85,7 @@ export function serve(folder, { hidden = [], held = [], files = {}, identity = f
     sent.names[name] = (sent.names[name] || 0) + body.length;
     response.end(body);
   };
-  return new Promise(resolve => server.listen(0, '127.0.0.1', () => resolve({
+  return new Promise(resolve => server.listen(port, '127.0.0.1', () => resolve({
     url: `http://127.0.0.1:${server.address().port}/`,
     sent,
     release: name => {

@@ -47,9 +47,9 @@ for (const identity of [false, true]) {
     await slowNetwork(page, 1600, 150);
     await page.goto(server.url + '?way=realtime');
     await page.waitForFunction(() => window.demoPage?.ready, { timeout: 120000 });
-    const ready = await page.evaluate(() => demoPage.readyAt);
-    console.log(`tap to start at 1.6 Mbit/s, 150 ms (${identity ? 'served plain' : 'gzipped'}): ${(ready / 1000).toFixed(2)} s, ` +
-                `${kib(server.sent.bytes)} arrived by then`);
+    const ready = await page.evaluate(() => ({ at: demoPage.readyAt, bytes: demoPage.readyBytes }));
+    console.log(`tap to start at 1.6 Mbit/s, 150 ms (${identity ? 'served plain' : 'gzipped'}): ${(ready.at / 1000).toFixed(2)} s, ` +
+                `having waited for ${kib(ready.bytes)}`);
     await page.waitForFunction(() => demoPage.soundComplete, { timeout: 300000 });
     console.log(`  the whole soundtrack at ${((await page.evaluate(() => performance.now())) / 1000).toFixed(1)} s; ` +
                 `a visit in real time downloads ${kib(server.sent.bytes)}`);
@@ -102,9 +102,11 @@ async function measure(browser, server, label, query, device) {
   }), seconds);
   if (r.way === 'video')
     console.log(`${label}: the video, ${r.videoFps.toFixed(1)} frames a second presented (${way})`);
+  else if (!(r.frames > 0))
+    console.log(`${label}: real time, no frame in ${seconds} s (${way})`);
   else
     console.log(`${label}: real time, ${r.fps.toFixed(2)} fps (${r.frames} frames), scale ${r.scale} (passes ${r.passes} of ` +
-                `${r.canvas}); picture behind the music ${r.behind.toFixed(0)} ms when drawn, at worst ${r.worst.toFixed(0)} ms (${way})`);
+                `${r.canvas}); picture behind the music ${r.behind?.toFixed(0)} ms when drawn, at worst ${r.worst.toFixed(0)} ms (${way})`);
   await page.close();
 }
 

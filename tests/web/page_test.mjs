@@ -156,13 +156,32 @@ test('without the soundtrack the page says so and the picture plays', async () =
   }
 });
 
-test('keys: Space holds and resumes, Right jumps 5 s, S downloads the still', async () => {
+test('keys: Space holds (drawing nothing) and resumes, Right jumps 5 s, S downloads the still', async () => {
   const page = await open(context.browser, context.server.url, '?t=30');
   await click(page);
   await page.keyboard.press('Space');
   await page.waitForFunction(() => document.title.endsWith('(paused)'));
   const [a, b] = [await nextPicture(page), await nextPicture(page)];
   assert.equal((await compare(page, a.png, b.png, 0)).largest, 0, 'the held picture stays');
+  // Held, nothing is drawn and no time goes by: over 30 of the browser's frames, no frame of the
+  // show's and no timeupdate.
+  const idle = await page.evaluate(() => new Promise(resolve => {
+    const seen = { frames: 0, timeupdates: 0 };
+    const frame = () => ++seen.frames;
+    const update = () => ++seen.timeupdates;
+    show.frameListeners.push(frame);
+    show.addEventListener('timeupdate', update);
+    let ticks = 0;
+    const tick = () => {
+      if (++ticks < 30)
+        return requestAnimationFrame(tick);
+      show.frameListeners.splice(show.frameListeners.indexOf(frame), 1);
+      show.removeEventListener('timeupdate', update);
+      resolve(seen);
+    };
+    requestAnimationFrame(tick);
+  }));
+  assert.deepEqual(idle, { frames: 0, timeupdates: 0 }, 'the held show drew frames');
   await page.keyboard.press('Space');
   await page.waitForFunction(() => !document.title.endsWith('(paused)'));
   const resumed = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
@@ -217,7 +236,7 @@ test('a program that cannot be loaded is said, and a page opened as a file says 
   await page.close();
 });
 
-test('the end: a black picture and "play again"', async () => {
+test('the end: a black picture and "play again"; loop taken while running', async () => {
   const page = await open(context.browser, context.server.url, '?t=86.2');
   await click(page);
   await page.waitForFunction(() => demoPage.ended, { timeout: 30000 });
@@ -233,6 +252,14 @@ test('the end: a black picture and "play again"', async () => {
   await page.waitForFunction(() => !demoPage.ended && /^demo \u2014 [0-9.]+ s$/.test(document.title) &&
                                    parseFloat(document.title.slice(7)) < 5, { timeout: 30000 });
   await page.close();
+
+  // Looping turned on while the show runs takes it round at the end.
+  const looping = await open(context.browser, context.server.url, '?t=85');
+  await click(looping);
+  await looping.evaluate(() => { show.loop = true; show.addEventListener('ended', () => { window.endedOnce = true; }); });
+  await looping.waitForFunction(() => parseFloat(document.title.slice(7)) < 5, { timeout: 60000 });
+  assert.equal(await looping.evaluate(() => window.endedOnce ?? false), false);
+  await looping.close();
 });
 
 // Loses the page's graphics context (as the browser would) and gives it back once the loss has
