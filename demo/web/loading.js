@@ -51,40 +51,50 @@ function failToLoad(reason) {
 }
 window.addEventListener('unhandledrejection', event => failToLoad(String(event.reason)));
 
-// Both downloads count into one bar: the bytes so far against the lengths the server gave; their
-// pace tells way.js whether the connection carries the video.
+// Both downloads count into one bar: the bytes so far against the lengths the server gave (a
+// compressed one's length is not the bytes the page sees: those count as they come).
 const downloads = {};
 function showProgress() {
-  let got = 0, total = 0, first = Infinity, last = 0;
+  let got = 0, total = 0;
   for (const d of Object.values(downloads)) {
     got += d.got;
     total += d.total || d.got;
-    first = Math.min(first, d.firstAt);
-    last = Math.max(last, d.lastAt);
   }
-  if (last - first > 250 && got > 64e3)
-    showWay.state.bandwidth = got / ((last - first) / 1000);
   const mb = bytes => (bytes / 1e6).toFixed(1);
   progress.value = total ? got / total : 0;
   loadedText.textContent = page.ready ? '' : `${mb(got)} of ${mb(total)} MB`;
+}
+// The pace the page's downloads came at so far, in bytes a second over the wire (null before
+// there is enough to tell), for way.js to judge whether the connection carries the video.
+page.bandwidth = () => {
+  const done = performance.getEntriesByType('resource').filter(entry => entry.transferSize > 0);
+  const arriving = Object.values(downloads).filter(d => !d.done);
+  const bytes = done.reduce((sum, entry) => sum + entry.transferSize, 0) + arriving.reduce((sum, d) => sum + d.got, 0);
+  const since = Math.min(...done.map(entry => entry.startTime), ...arriving.map(d => d.firstAt));
+  const seconds = (performance.now() - since) / 1000;
+  return seconds > 0.25 && bytes > 64e3 ? bytes / seconds : null;
+};
+// A download's count: what the server said it sends (unknown when compressed), what came.
+function download(response) {
+  const encoded = response.headers.get('Content-Encoding');
+  return { got: 0, total: encoded ? 0 : Number(response.headers.get('Content-Length')) || 0, firstAt: performance.now(), done: false };
 }
 // Fetches `name`, handing each part to `arrived(part)` as it comes; resolves once it is whole.
 async function fetchInParts(name, arrived) {
   const response = await fetch(name);
   if (!response.ok)
     throw new Error(name + ': ' + response.status + ' ' + response.statusText);
-  const now = performance.now();
-  const entry = downloads[name] = { got: 0, total: Number(response.headers.get('Content-Length')) || 0, firstAt: now, lastAt: now };
+  const entry = downloads[name] = download(response);
   const reader = response.body.getReader();
   for (;;) {
     const { done, value } = await reader.read();
     if (done)
       break;
     entry.got += value.length;
-    entry.lastAt = performance.now();
     arrived(value, entry);
     showProgress();
   }
+  entry.done = true;
   return entry;
 }
 function joined(parts, length) {
@@ -153,14 +163,15 @@ if (location.protocol === 'file:') {
   wasm = fetch('demo.wasm').then(response => {
     if (!response.ok)
       throw new Error('demo.wasm: ' + response.status + ' ' + response.statusText);
-    const now = performance.now();
-    const entry = downloads['demo.wasm'] = { got: 0, total: Number(response.headers.get('Content-Length')) || 0, firstAt: now, lastAt: now };
-    const counted = response.body.pipeThrough(new TransformStream({ transform(part, out) {
-      entry.got += part.length;
-      entry.lastAt = performance.now();
-      showProgress();
-      out.enqueue(part);
-    } }));
+    const entry = downloads['demo.wasm'] = download(response);
+    const counted = response.body.pipeThrough(new TransformStream({
+      transform(part, out) {
+        entry.got += part.length;
+        showProgress();
+        out.enqueue(part);
+      },
+      flush() { entry.done = true; },
+    }));
     return new Response(counted, { headers: { 'Content-Type': 'application/wasm' } });
   });
   const script = document.createElement('script');

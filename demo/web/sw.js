@@ -11,11 +11,12 @@ self.addEventListener('install', event => {
   event.waitUntil(caches.open(cacheName).then(cache => cache.addAll(files)).then(() => self.skipWaiting()));
 });
 
+// A page already open is left to the network (no clients.claim()): a video it plays must come
+// all from one kind of source, and the next visit is the worker's.
 self.addEventListener('activate', event => {
   event.waitUntil(caches.keys()
     .then(names => Promise.all(names.filter(name => name.startsWith('demo-') && name !== cacheName)
-                                    .map(name => caches.delete(name))))
-    .then(() => self.clients.claim()));
+                                    .map(name => caches.delete(name)))));
 });
 
 const scope = new URL(self.registration.scope).pathname;

@@ -2,9 +2,8 @@
 // Which way the show plays: drawn in real time, or as its exact video (show.mp4, made by the
 // show's own capture) where real time cannot keep a right picture. The viewer chooses "auto",
 // "real time" or "video" (remembered); auto plays in real time where it holds the floor (below),
-// and the video where it does not, where WebGL 2 is missing, or where the graphics context is
-// gone, as long as the connection carries the video; it comes back to real time where a new
-// size lets it hold the floor again.
+// and the video where it does not or where WebGL 2 is missing, as long as the connection carries
+// the video; it comes back to real time where a new size lets it hold the floor again.
 //
 // The floor: at least 25 frames a second, with the passes at least 85 % of the picture's width
 // (1088 pixels where the picture is wider than 1280): below that the glowing grid breaks into
@@ -26,8 +25,7 @@ const showWay = (() => {
     chosen: pageOptions.way || (['realtime', 'video'].includes(stored()) ? stored() : 'auto'),
     video: null,        // { bytes } once show.mp4 is known to be served, false when it is not
     reason: '',         // why the way in use was taken, for the statistics
-    probe: null,        // { floorScale, floorMs, fullMs }: one frame's drawing, measured
-    bandwidth: null,    // bytes a second the downloads came at (null: unknown)
+    probe: null,        // { floorScale, lowestMs, floorMs }: one frame's drawing, measured
     tooSlow: false,     // the connection was found too slow for the video
   };
 
@@ -47,22 +45,26 @@ const showWay = (() => {
   async function videoStreams() {
     if (!state.video)
       return false;
-    if (state.bandwidth === null || !state.video.bytes)
+    const bandwidth = window.demoPage?.bandwidth();
+    if (!bandwidth || !state.video.bytes)
       return true;
     if (await window.caches?.match('show.mp4').catch(() => null))
       return true;
-    return state.bandwidth >= 1.25 * state.video.bytes / show.duration;
+    return bandwidth >= 1.25 * state.video.bytes / show.duration;
   }
 
   // One frame's drawing at a busy moment (the grid and the ring): at the lowest scale first, which
-  // alone tells a device far too slow for real time at little cost, then at the floor's.
-  function probe() {
+  // alone tells a device far too slow for real time at little cost, then at the floor's. Whether
+  // real time holds the floor here, and what was measured.
+  function measure() {
     const limit = 1000 / wayFloor.fps;
     const floorScale = wayFloor.scale(pictureWidth());
     const lowestMs = Module._webProbe(0.25, 52.8, 3, limit);
     const floorMs = lowestMs >= 0 && lowestMs <= limit ? Module._webProbe(floorScale, 52.8, 3, limit) : lowestMs;
     state.probe = { floorScale, lowestMs, floorMs };
-    return state.probe;
+    const scale = floorMs === lowestMs ? 0.25 : floorScale;
+    return { holds: floorMs >= 0 && floorMs <= limit,
+             reason: `real time draws a frame in ${floorMs.toFixed(0)} ms at scale ${scale.toFixed(2)}` };
   }
 
   // The way to start in, once the program is open (or could not be: `program` false).
@@ -78,10 +80,8 @@ const showWay = (() => {
       state.tooSlow = true;
       return take('realtime', 'the connection is too slow for the video');
     }
-    const { floorScale, floorMs } = probe();
-    if (floorMs > 1000 / wayFloor.fps)
-      return take('video', `real time took ${floorMs.toFixed(0)} ms a frame at scale ${floorMs === state.probe.lowestMs ? 0.25 : floorScale.toFixed(2)}`);
-    return take('realtime', `real time draws a frame in ${floorMs.toFixed(0)} ms at scale ${floorScale.toFixed(2)}`);
+    const { holds, reason } = measure();
+    return take(holds ? 'realtime' : 'video', reason);
   }
 
   function take(way, reason) {
@@ -117,9 +117,9 @@ const showWay = (() => {
     resized = setTimeout(() => {
       if (state.chosen !== 'auto' || show.way !== 'video' || !window.demoPage?.opened || window.demoPage.lost)
         return;
-      const { floorScale, floorMs } = probe();
-      if (floorMs >= 0 && floorMs <= 1000 / wayFloor.fps)
-        use('realtime', `real time draws a frame in ${floorMs.toFixed(0)} ms at scale ${floorScale.toFixed(2)} at this size`);
+      const { holds, reason } = measure();
+      if (holds)
+        use('realtime', reason + ' at this size');
     }, 500);
   });
 
@@ -136,9 +136,9 @@ const showWay = (() => {
     else if (state.chosen === 'realtime' && program)
       await use('realtime', 'chosen');
     else if (state.chosen === 'auto' && show.way === 'video' && program) {
-      const { floorScale, floorMs } = probe();
-      if (floorMs >= 0 && floorMs <= 1000 / wayFloor.fps)
-        await use('realtime', `real time draws a frame in ${floorMs.toFixed(0)} ms at scale ${floorScale.toFixed(2)}`);
+      const { holds, reason } = measure();
+      if (holds)
+        await use('realtime', reason);
     }
   });
 
