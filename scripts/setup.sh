@@ -24,7 +24,7 @@ case "${1:-run}" in
       git googletest libgtest-dev x11-apps x11-xserver-utils mesa-utils libxtst-dev libxss-dev libpulse-dev glslang-tools systemd
       sox libsox-fmt-mp3 imagemagick apitrace assimp-utils python3-pil
       clang libclang-rt-dev
-      emscripten chromium nodejs zip
+      emscripten chromium nodejs zip librsvg2-bin
       parallel openssh-client openssh-server rsync
       dbus-daemon python3-dbus python3-gi
     )

@@ -1,7 +1,8 @@
 'use strict';
-// The viewer's controls beside the bar (which media-chrome builds on the show element): the
-// keys, a double tap to seek on a touch screen, the shots marked on the seek bar, the list of
-// keys, and the statistics display with the adapting render scale.
+// The viewer's controls beside the bar (which media-chrome builds on the show element): a click
+// on the picture plays or pauses and a double click toggles full screen, a double tap seeks with
+// its ±5 s shown, the keys, the list of keys, and the statistics with the adapting render scale
+// and the way the show plays.
 (() => {
   const show = document.getElementById('show');
   const player = document.getElementById('player');
@@ -9,11 +10,10 @@
   const keysDialog = document.getElementById('keys');
   const statsBox = document.getElementById('stats');
   const statsButton = document.getElementById('stats-button');
-  const pinned = parseFloat(new URLSearchParams(location.search).get('scale'));
-  const scale = new RenderScale(show, canvas, Number.isFinite(pinned) ? Math.min(Math.max(pinned, 0.25), 1) : null);
+  const scale = new RenderScale(show, canvas, pageOptions.scale, showWay.lowestScale, wayFloor.fps, showWay.belowFloor);
   window.demoScale = scale;
 
-  const seekBy = seconds => { show.currentTime = show.currentTime + seconds; };
+  const seekBy = seconds => { show.currentTime = Math.min(Math.max(show.currentTime + seconds, 0), show.duration); };
   // Full screen through the controller, so that its button knows the state.
   const toggleFullscreen = () => show.dispatchEvent(new CustomEvent(
     document.fullscreenElement ? 'mediaexitfullscreenrequest' : 'mediaenterfullscreenrequest',
@@ -23,8 +23,41 @@
     statsBox.hidden = !statsBox.hidden;
     statsButton.setAttribute('aria-pressed', String(!statsBox.hidden));
   };
+  const togglePlay = () => (show.paused ? show.play().catch(() => {}) : show.pause());
   document.getElementById('keys-button').addEventListener('click', toggleKeys);
   statsButton.addEventListener('click', toggleStats);
+
+  // The picture as a video player's: a click plays or pauses, a double click (whose two clicks
+  // cancel out) toggles full screen. Taps are the controller's (one shows or hides the bar).
+  let pointer = 'mouse';
+  show.addEventListener('pointerdown', event => { pointer = event.pointerType; });
+  show.addEventListener('click', () => {
+    if (pointer !== 'touch' && window.demoPage?.started)
+      togglePlay();
+  });
+  show.addEventListener('dblclick', () => {
+    if (pointer !== 'touch' && window.demoPage?.started)
+      toggleFullscreen();
+  });
+
+  // S saves the picture shown: the program's, or the video's frame.
+  function savePicture() {
+    if (show.way !== 'video') {
+      Module._webRequestPicture();
+      return;
+    }
+    const video = show.video;
+    const picture = document.createElement('canvas');
+    picture.width = video.videoWidth;
+    picture.height = video.videoHeight;
+    picture.getContext('2d').drawImage(video, 0, 0);
+    picture.toBlob(blob => {
+      const link = document.createElement('a');
+      link.href = URL.createObjectURL(blob);
+      link.download = `demo-${Math.round(video.currentTime * 1000)}.png`;
+      link.click();
+    }, 'image/png');
+  }
 
   window.addEventListener('keydown', event => {
     if (!window.demoPage?.started || event.ctrlKey || event.metaKey || event.altKey)
@@ -34,14 +67,14 @@
     const target = event.composedPath()[0];
     const within = selector => target instanceof Element && target !== canvas && target.closest(selector);
     const key = event.key.length === 1 ? event.key.toLowerCase() : event.key;
-    if ((key === ' ' || key === 'Enter') && within('button, [role="button"], dialog'))
+    if ((key === ' ' || key === 'Enter') && within('button, select, [role="button"], dialog'))
       return;
     if (['ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'Home', 'End', 'PageUp', 'PageDown'].includes(key) &&
-        within('media-time-range, media-volume-range, input, [role="slider"]'))
+        within('media-time-range, media-volume-range, input, select, [role="slider"]'))
       return;
     const step = event.shiftKey ? 1 : 5;
     if (key === ' ' || key === 'k')
-      show.paused ? show.play() : show.pause();
+      togglePlay();
     else if (key === 'm')
       show.muted = !show.muted;
     else if (key === 'j' || key === 'ArrowLeft')
@@ -59,7 +92,7 @@
     else if (key === 'f')
       toggleFullscreen();
     else if (key === 's')
-      Module._webRequestPicture();
+      savePicture();
     else if (key === '?' || key === '/')
       toggleKeys();
     else if (key === 'i')
@@ -69,8 +102,10 @@
     event.preventDefault();
   });
 
-  // A double tap on the left or right third goes 5 s back or forward. Taps are the controller's
-  // too (one shows or hides the bar), so the second tap of a pair just seeks.
+  // A double tap on the left or right third goes 5 s back or forward, and says so where it was
+  // tapped. Taps are the controller's too (one shows or hides the bar), so the second tap of a
+  // pair just seeks.
+  const feedback = document.getElementById('tap-seek');
   let lastTap = { at: -Infinity, third: -1 };
   show.addEventListener('pointerup', event => {
     if (event.pointerType !== 'touch')
@@ -78,26 +113,37 @@
     const third = Math.min(2, Math.floor(3 * event.clientX / Math.max(1, show.clientWidth)));
     if (event.timeStamp - lastTap.at < 350 && third === lastTap.third && third !== 1) {
       seekBy(third === 0 ? -5 : 5);
+      feedback.textContent = third === 0 ? '−5 s' : '+5 s';
+      feedback.dataset.side = third === 0 ? 'left' : 'right';
+      // Shown anew at each double tap: the animation restarts.
+      feedback.hidden = true;
+      void feedback.offsetWidth;
+      feedback.hidden = false;
       lastTap = { at: -Infinity, third: -1 };
       return;
     }
     lastTap = { at: event.timeStamp, third };
   });
-
-  // The ten shots as the seek bar's segments (the bar's chapters), named in its tooltip.
-  show.addEventListener('durationchange', () => {
-    const ends = [...show.shots.slice(1), show.duration];
-    document.getElementById('seek').mediaChaptersCues =
-      show.shots.map((start, i) => ({ startTime: start, endTime: ends[i], text: `shot ${i + 1}` }));
-  });
+  feedback.addEventListener('animationend', () => { feedback.hidden = true; });
 
   // The statistics, a few times a second while shown.
   setInterval(() => {
     if (statsBox.hidden)
       return;
     const s = scale.stats;
-    statsBox.textContent = `${s.fps.toFixed(1)} fps\n` +
-      `canvas ${canvas.width}×${canvas.height}, passes ${s.passWidth}×${s.passHeight}\n` +
-      `scale ${scale.scale}${scale.pinned != null ? ' (pinned)' : ' (adapting)'}`;
+    const video = show.video;
+    const frames = video.getVideoPlaybackQuality?.();
+    statsBox.textContent = `way: ${showWay.describe()}\n` + (show.way === 'video'
+      ? `video ${video.videoWidth}×${video.videoHeight}, ${frames?.totalVideoFrames ?? 0} frames shown, ` +
+        `${frames?.droppedVideoFrames ?? 0} dropped`
+      : `${s.fps.toFixed(1)} fps\n` +
+        `canvas ${canvas.width}×${canvas.height}, passes ${s.passWidth}×${s.passHeight}\n` +
+        `scale ${scale.scale}${scale.pinned != null ? ' (pinned)' : ' (adapting)'}`);
   }, 250);
+
+  // A held picture is drawn again at a new size; nothing else draws while held.
+  new ResizeObserver(() => {
+    if (show.state.running && show.paused && show.way === 'realtime')
+      Module._webRedraw();
+  }).observe(canvas);
 })();

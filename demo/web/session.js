@@ -4,7 +4,7 @@
 // the show plays, since an 86 s show outlasts a phone's screen timeout.
 (() => {
   const show = document.getElementById('show');
-  const page = { wakeLock: null, wakeLockState: 'none' };
+  const page = { wakeLock: null, wakeLockState: 'none', request: null };
   window.demoSession = page;
 
   if ('mediaSession' in navigator) {
@@ -35,20 +35,23 @@
       if (!Number.isFinite(show.duration))
         return;
       session.playbackState = show.paused ? 'paused' : 'playing';
-      session.setPositionState({ duration: show.duration, playbackRate: 1,
+      session.setPositionState({ duration: show.duration, playbackRate: show.playbackRate || 1,
                                  position: Math.min(show.currentTime, show.duration) });
     };
-    for (const type of ['play', 'pause', 'seeked', 'ended', 'durationchange', 'timeupdate'])
+    for (const type of ['play', 'pause', 'seeked', 'ended', 'durationchange', 'timeupdate', 'ratechange'])
       show.addEventListener(type, position);
   }
 
   // The lock is released by the browser when the page is hidden, and taken again on its return.
+  // One request at a time: a play while one is under way waits for it, and a pause meanwhile
+  // lets go of what it brings.
   async function hold() {
-    if (!('wakeLock' in navigator) || page.wakeLock || show.paused || document.visibilityState !== 'visible')
+    if (!('wakeLock' in navigator) || page.wakeLock || page.request || show.paused || document.visibilityState !== 'visible')
       return;
     try {
       page.wakeLockState = 'requested';
-      const lock = await navigator.wakeLock.request('screen');
+      page.request = navigator.wakeLock.request('screen');
+      const lock = await page.request;
       page.wakeLock = lock;
       page.wakeLockState = 'held';
       lock.addEventListener('release', () => {
@@ -57,17 +60,21 @@
           page.wakeLockState = 'released';
         }
       });
-      // Paused while the request was under way.
-      if (show.paused)
-        release();
     } catch (error) {
       page.wakeLockState = 'refused: ' + error.name;
+      return;
+    } finally {
+      page.request = null;
     }
+    // Paused while the request was under way (and not played again since).
+    if (show.paused)
+      release();
   }
   function release() {
     const lock = page.wakeLock;
     page.wakeLock = null;
-    page.wakeLockState = 'released';
+    if (lock || page.wakeLockState === 'held')
+      page.wakeLockState = 'released';
     lock?.release().catch(() => {});
   }
   show.addEventListener('play', hold);

@@ -2,24 +2,15 @@
 // the control bar, the keys' list, the Media Session, the wake lock, the adapting render scale
 // and the link preview.
 // Usage: node controls_test.mjs WEB_FOLDER DEMO_BINARY WORK_FOLDER (the native demo makes the stills)
-import { test, before, after } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import path from 'node:path';
 import { KnownDevices } from 'puppeteer-core';
-import { serve, launch, open, click, nextPicture, compare, nativeStill, mesa, swiftshader } from './harness.mjs';
+import { launch, open, click, nextPicture, compare, nativeStill, swiftshader, suite } from './harness.mjs';
 
-const [folder, demo, work] = process.argv.slice(2).map(p => path.resolve(p));
+const context = suite();
+const { demo, work } = context;
 const phone = KnownDevices['iPhone 13 Pro landscape']; // 844x390 CSS pixels at 3: 2532x1170
-let server, browser;
-
-before(async () => {
-  server = await serve(folder);
-  browser = await launch(mesa);
-});
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
+const upright = KnownDevices['iPhone 13 Pro']; // 390x844
 
 const shownTime = async page => parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
 const centre = async (page, selector) => page.$eval(selector, e => {
@@ -45,8 +36,8 @@ function waitForSound(page, audible) {
   }, { timeout: 60000, polling: 200 }, audible);
 }
 
-test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a swipe stays, full screen', async () => {
-  const page = await open(browser, server.url, '?t=20', null, null, phone);
+test('touch: a tap starts and shows the bar, pause holds, a double tap seeks and says so, full screen, a swipe stays', async () => {
+  const page = await open(context.browser, context.server.url, '?t=20', null, null, phone);
   assert.equal(await page.$eval('#prompt', e => e.textContent), 'tap to start');
   await page.touchscreen.tap(422, 195);
   await page.waitForFunction(() => demoPage.started && !show.paused, { timeout: 30000 });
@@ -66,13 +57,25 @@ test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a 
   assert.equal((await compare(page, a.png, b.png, 0)).largest, 0, 'the held picture stays');
   await waitForSound(page, false);
 
-  // Two taps on the right third, sent back to back.
+  // Two taps on the right third, sent back to back: the show moves 5 s and says so on that side.
   const held = await shownTime(page);
+  await page.evaluate(() => {
+    const feedback = document.getElementById('tap-seek');
+    window.tapSeeks = [];
+    new MutationObserver(() => feedback.hidden || tapSeeks.push(`${feedback.dataset.side} ${feedback.textContent}`))
+      .observe(feedback, { attributes: true, childList: true, subtree: true });
+  });
   const session = await page.target().createCDPSession();
   const touch = (type, x) => session.send('Input.dispatchTouchEvent', {
     type, touchPoints: type === 'touchEnd' ? [] : [{ x, y: 150 }] });
   await Promise.all([touch('touchStart', 760), touch('touchEnd'), touch('touchStart', 760), touch('touchEnd')]);
   await page.waitForFunction(t => document.title.startsWith(`demo \u2014 ${(t + 5).toFixed(2)} s`), {}, held);
+  assert.deepEqual(await page.evaluate(() => tapSeeks), ['right +5 s']);
+
+  // (Before the swipe: a tap right after one makes no click in this chromium.)
+  const fullscreen = await centre(page, 'media-fullscreen-button');
+  await page.touchscreen.tap(fullscreen.x, fullscreen.y);
+  await page.waitForFunction(() => document.fullscreenElement === player, { timeout: 30000 });
 
   // A horizontal swipe across the picture neither leaves, scrolls nor moves the show.
   const address = page.url();
@@ -86,14 +89,31 @@ test('touch: a tap starts and shows the bar, pause holds, a double tap seeks, a 
   assert.deepEqual(await page.evaluate(() => [scrollX, scrollY, demoPage.failed ?? null]), [0, 0, null]);
   assert.equal(await shownTime(page), moved);
 
-  const fullscreen = await centre(page, 'media-fullscreen-button');
-  await page.touchscreen.tap(fullscreen.x, fullscreen.y);
-  await page.waitForFunction(() => document.fullscreenElement === player, { timeout: 30000 });
+  await page.close();
+});
+
+test('portrait: on an upright phone the seek bar takes the whole width and nothing leaves the screen', async () => {
+  const page = await open(context.browser, context.server.url, '?t=50&still', null, null, upright);
+  await page.touchscreen.tap(195, 300);
+  await page.waitForFunction(() => demoPage.started && !player.hasAttribute('userinactive'), { timeout: 30000 });
+  const layout = await page.evaluate(() => ({
+    width: innerWidth,
+    seek: document.getElementById('seek').shadowRoot.querySelector('#range').getBoundingClientRect().width,
+    outside: [...document.querySelectorAll('#bar > *')]
+      .map(c => [c.id || c.localName, c.getBoundingClientRect()])
+      .filter(([, r]) => r.width > 0 && (r.left < 0 || r.right > innerWidth || r.top < 0 || r.bottom > innerHeight))
+      .map(([name]) => name),
+    rows: new Set([...document.querySelectorAll('#bar > :not(#seek)')].map(c => c.getBoundingClientRect())
+      .filter(r => r.width > 0).map(r => Math.round(r.top))).size,
+  }));
+  assert.deepEqual(layout.outside, [], 'controls off the screen');
+  assert.equal(layout.rows, 1, 'the buttons in one row under the seek bar');
+  assert.ok(layout.seek >= 0.85 * layout.width, `the seek track is ${layout.seek} of ${layout.width} CSS pixels`);
   await page.close();
 });
 
 test('mouse: the seek bar lands on the still of its time, and every control is named', async () => {
-  const page = await open(browser, server.url, '?t=10&still&scale=1');
+  const page = await open(context.browser, context.server.url, '?t=10&still&scale=1');
   // Enter starts the show from the keyboard, as a click does.
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => document.title === 'demo \u2014 10.00 s (paused)');
@@ -139,10 +159,37 @@ test('mouse: the seek bar lands on the still of its time, and every control is n
   await page.close();
 });
 
+test('mouse: the bar shows at the start, a click on the picture plays and pauses, a double click is full screen, the tooltip names the shot', async () => {
+  const page = await open(context.browser, context.server.url, '?t=30');
+  await click(page);
+  await page.waitForFunction(() => !show.paused && !player.hasAttribute('userinactive'), { timeout: 30000 });
+  await page.mouse.click(320, 120);
+  await page.waitForFunction(() => show.paused && document.title.endsWith('(paused)'), { timeout: 30000 });
+  await page.mouse.click(320, 120);
+  await page.waitForFunction(() => !show.paused && !document.title.endsWith('(paused)'), { timeout: 30000 });
+  // Its two clicks cancel out: the show still plays, in full screen.
+  await page.mouse.click(320, 120, { count: 2 });
+  await page.waitForFunction(() => document.fullscreenElement === player, { timeout: 30000 });
+  assert.equal(await page.evaluate(() => show.paused), false);
+  await page.evaluate(() => document.exitFullscreen());
+
+  // Over the seek bar at 52 s: the seventh shot.
+  await page.mouse.click(320, 120);
+  await page.waitForFunction(() => show.paused, { timeout: 30000 });
+  const bar = await page.$eval('#seek', e => {
+    const r = e.shadowRoot.querySelector('#range').getBoundingClientRect();
+    return { left: r.left, width: r.width, y: r.top + r.height / 2 };
+  });
+  await page.mouse.move(bar.left + bar.width * 52 / 86.4, bar.y, { steps: 3 });
+  await page.waitForFunction(() => /shot 7: the glowing grid/.test(
+    document.querySelector('media-preview-chapter-display').shadowRoot.textContent), { timeout: 30000 });
+  await page.close();
+});
+
 test('media conventions: the Media Session, the wake lock, the link preview', async () => {
   // Records the handlers the page gives the Media Session, so that the test can act as the system;
   // the wake lock allowed, as a visible page's is.
-  const watched = await open(browser, server.url, '?t=30', undefined, async page => {
+  const watched = await open(context.browser, context.server.url, '?t=30', undefined, async page => {
     await page.evaluateOnNewDocument(() => {
       window.sessionActions = {};
       const set = navigator.mediaSession.setActionHandler.bind(navigator.mediaSession);
@@ -152,7 +199,7 @@ test('media conventions: the Media Session, the wake lock, the link preview', as
       };
     });
     await (await page.target().createCDPSession()).send('Browser.setPermission', {
-      permission: { name: 'screen-wake-lock' }, setting: 'granted', origin: new URL(server.url).origin });
+      permission: { name: 'screen-wake-lock' }, setting: 'granted', origin: new URL(context.server.url).origin });
   });
   const session = await watched.evaluate(() => ({
     title: navigator.mediaSession.metadata?.title, artwork: navigator.mediaSession.metadata?.artwork.map(a => a.src),
@@ -168,32 +215,90 @@ test('media conventions: the Media Session, the wake lock, the link preview', as
 
   // The link preview: its tags, and the picture they name served beside the page.
   const tags = await watched.evaluate(() => Object.fromEntries(
-    [...document.querySelectorAll('meta[property^="og:"], meta[name="description"], meta[name="twitter:card"]')]
+    [...document.querySelectorAll('meta[property^="og:"], meta[name="description"], meta[name^="twitter:"]')]
       .map(m => [m.getAttribute('property') || m.name, m.content])));
-  for (const tag of ['description', 'og:title', 'og:description', 'og:image', 'twitter:card'])
+  for (const tag of ['description', 'og:title', 'og:description', 'og:image', 'og:url', 'twitter:card', 'twitter:image'])
     assert.ok(tags[tag], `${tag} is set`);
   assert.equal(tags['twitter:card'], 'summary_large_image');
+  // Absolute, at the address the page was built for, as a preview fetches them from elsewhere.
+  assert.match(tags['og:url'], /^https?:\/\/[^/]+\/(.*\/)?$/);
+  assert.equal(tags['og:image'], new URL('poster.jpg', tags['og:url']).href);
+  assert.equal(tags['twitter:image'], tags['og:image']);
   const artwork = await watched.evaluate(async src => {
     const response = await fetch(new URL(src, location.href));
     const bitmap = await createImageBitmap(await response.blob());
     return { ok: response.ok, type: response.headers.get('Content-Type'), width: bitmap.width };
-  }, tags['og:image']);
+  }, 'poster.jpg');
   assert.deepEqual(artwork, { ok: true, type: 'image/jpeg', width: 1200 });
+
+  // Installed: the manifest and its icons, the Apple icon and favicon.ico, each served and decoded.
+  const installed = await watched.evaluate(async () => {
+    const link = rel => document.querySelector(`link[rel="${rel}"]`)?.href;
+    const manifest = await (await fetch(link('manifest'))).json();
+    const size = async src => {
+      const bitmap = await createImageBitmap(await (await fetch(new URL(src, location.href))).blob());
+      return `${bitmap.width}x${bitmap.height}`;
+    };
+    return {
+      name: manifest.name, display: manifest.display, start: manifest.start_url,
+      icons: await Promise.all(manifest.icons.filter(i => i.type === 'image/png').map(i => size(i.src).then(s => `${i.sizes} ${s}`))),
+      apple: await size(link('apple-touch-icon')), favicon: await size('favicon.ico'),
+    };
+  });
+  assert.ok(installed.name && installed.start && ['fullscreen', 'standalone'].includes(installed.display));
+  assert.deepEqual(installed.icons, ['192x192 192x192', '512x512 512x512', '512x512 512x512']);
+  assert.equal(installed.apple, '180x180');
+  assert.equal(installed.favicon, '48x48');
   await watched.close();
 });
 
-test('render scale: SwiftShader at 1280x720 lowers it by itself; ?scale=1 keeps it', async () => {
+test('faults: play, pause and play again within one wake lock request leaves one lock, let go on pause', async () => {
+  // Each request is answered only once the test lets it go; every lock handed out is counted
+  // until released.
+  const page = await open(context.browser, context.server.url, '?t=30', undefined, async page => {
+    await page.evaluateOnNewDocument(() => {
+      const request = navigator.wakeLock.request.bind(navigator.wakeLock);
+      window.wakeLocks = { pending: [], active: 0, requests: 0 };
+      navigator.wakeLock.request = type => {
+        ++wakeLocks.requests;
+        return new Promise(resolve => wakeLocks.pending.push(() => request(type).then(lock => {
+          ++wakeLocks.active;
+          lock.addEventListener('release', () => --wakeLocks.active);
+          resolve(lock);
+        })));
+      };
+    });
+    await (await page.target().createCDPSession()).send('Browser.setPermission', {
+      permission: { name: 'screen-wake-lock' }, setting: 'granted', origin: new URL(context.server.url).origin });
+  });
+  await click(page);
+  await page.waitForFunction(() => wakeLocks.pending.length === 1, { timeout: 30000 });
+  await page.evaluate(() => { show.pause(); return show.play(); });
+  await page.evaluate(() => wakeLocks.pending.splice(0).forEach(go => go()));
+  await page.waitForFunction(() => demoSession.wakeLockState === 'held', { timeout: 30000 });
+  assert.deepEqual(await page.evaluate(() => [wakeLocks.requests, wakeLocks.active]), [1, 1], 'one request, one lock');
+  await page.evaluate(() => show.pause());
+  await page.waitForFunction(() => wakeLocks.active === 0, { timeout: 30000 });
+  await page.close();
+});
+
+test('render scale: SwiftShader at 1280x720 lowers it by itself and a small window raises it again; ?scale=1 keeps it', async () => {
   const size = { width: 1280, height: 720 };
   const software = await launch(swiftshader, size);
   try {
-    const adapting = await open(software, server.url, '?t=40', size);
+    const adapting = await open(software, context.server.url, '?t=40&loop', size);
     await click(adapting);
     await adapting.waitForFunction(() => Number(canvas.dataset.renderScale) < 1, { timeout: 120000, polling: 500 });
-    const lowered = await adapting.evaluate(() => ({ windows: demoScale.stats.windows, width: canvas.width }));
+    const lowered = await adapting.evaluate(() => ({ windows: demoScale.stats.windows, width: canvas.width,
+                                                     scale: Number(canvas.dataset.renderScale) }));
     assert.equal(lowered.width, 1280, 'the picture keeps its size');
+    // A small window has room: the scale rises again.
+    await adapting.setViewport({ width: 160, height: 90, deviceScaleFactor: 1 });
+    await adapting.waitForFunction(scale => Number(canvas.dataset.renderScale) > scale, { timeout: 120000, polling: 500 },
+                                   lowered.scale);
     await adapting.close();
 
-    const pinned = await open(software, server.url, '?t=40&scale=1', size);
+    const pinned = await open(software, context.server.url, '?t=40&scale=1', size);
     await click(pinned);
     // As many windows of frames judged as the adapting page needed to lower it.
     await pinned.waitForFunction(windows => demoScale.stats.windows >= windows, { timeout: 120000, polling: 500 },

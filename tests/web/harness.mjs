@@ -1,42 +1,91 @@
 // What the page's tests and benchmark share: the page's folder served on 127.0.0.1 (a port of
 // the system's choosing), Debian's chromium started headless through puppeteer-core (never a
-// downloaded browser), the page opened and clicked, and pictures compared in the browser.
+// downloaded browser), the page opened and clicked, pictures compared in the browser, the test
+// files' common set-up, and the small video of the show the tests serve as the page's.
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import { spawn, spawnSync } from 'node:child_process';
+import { before, after } from 'node:test';
 import puppeteer from 'puppeteer-core';
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
-                '.mp3': 'audio/mpeg', '.jpg': 'image/jpeg', '.svg': 'image/svg+xml', '.txt': 'text/plain' };
+                '.mp3': 'audio/mpeg', '.mp4': 'video/mp4', '.jpg': 'image/jpeg', '.png': 'image/png',
+                '.ico': 'image/x-icon', '.svg': 'image/svg+xml', '.txt': 'text/plain',
+                '.webmanifest': 'application/manifest+json' };
+// What a web server compresses when the browser accepts it (pictures and sound are compressed already).
+const compressed = new Set(['.html', '.js', '.css', '.wasm', '.svg', '.txt', '.webmanifest']);
 
-// Serves `folder`; the names in `hidden` answer 404, those in `held` only once release(name) is
-// called. Resolves to { url, close, sent, release }, where sent.bytes counts what was sent.
-export function serve(folder, hidden = [], held = []) {
-  const sent = { bytes: 0 };
+// Serves `folder` as a static web server does: gzip where the browser accepts it, byte ranges,
+// HEAD, and Last-Modified with its 304. Options: `hidden`, names that answer 404; `held`, names
+// answered only once release(name) is called; `files`, names served from other paths (the
+// tests' video as show.mp4); `identity`, nothing compressed; `ownVideo`, the folder's own
+// show.mp4 served (otherwise only one given in `files` is: a release build's video would let the
+// page choose it); `port`, the port (else one of the system's choosing). Resolves to { url,
+// close, sent, release }, where sent.bytes counts the bytes sent and sent.names each name's.
+export function serve(folder, { hidden = [], held = [], files = {}, identity = false, ownVideo = false, port = 0 } = {}) {
+  if (!ownVideo && !('show.mp4' in files))
+    hidden = [...hidden, 'show.mp4'];
+  const sent = { bytes: 0, names: {} };
   const waiting = new Map(); // name -> answers held back
   const released = new Set();
   const server = http.createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
     if (held.includes(name) && !released.has(name)) {
-      waiting.set(name, [...(waiting.get(name) || []), () => answer(name, response)]);
+      waiting.set(name, [...(waiting.get(name) || []), () => answer(name, request, response)]);
       return;
     }
-    answer(name, response);
+    answer(name, request, response);
   });
-  const answer = (name, response) => {
-    const file = path.join(folder, path.normalize(name));
-    if (hidden.includes(name) || !file.startsWith(folder) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+  const answer = (name, request, response) => {
+    const file = files[name] ?? path.join(folder, path.normalize(name));
+    if (hidden.includes(name) || !(name in files || file.startsWith(folder)) || !fs.existsSync(file) ||
+        fs.statSync(file).isDirectory()) {
       response.writeHead(404);
       response.end();
       return;
     }
-    const body = fs.readFileSync(file);
+    const modified = fs.statSync(file).mtime;
+    modified.setMilliseconds(0);
+    const headers = { 'Content-Type': types[path.extname(file)] || 'application/octet-stream',
+                      'Last-Modified': modified.toUTCString(), 'Accept-Ranges': 'bytes' };
+    const since = Date.parse(request.headers['if-modified-since'] || '');
+    if (since >= modified.getTime()) {
+      response.writeHead(304, headers);
+      response.end();
+      return;
+    }
+    let body = fs.readFileSync(file);
+    let status = 200;
+    const range = /^bytes=(\d*)-(\d*)$/.exec(request.headers.range || '');
+    if (range && (range[1] || range[2])) {
+      const size = body.length;
+      const start = range[1] ? Number(range[1]) : Math.max(0, size - Number(range[2]));
+      const end = range[1] && range[2] ? Math.min(Number(range[2]), size - 1) : size - 1;
+      if (start >= size) {
+        response.writeHead(416, { 'Content-Range': `bytes */${size}` });
+        response.end();
+        return;
+      }
+      body = body.subarray(start, end + 1);
+      status = 206;
+      headers['Content-Range'] = `bytes ${start}-${end}/${size}`;
+    } else if (!identity && compressed.has(path.extname(file)) && /\bgzip\b/.test(request.headers['accept-encoding'] || '')) {
+      body = zlib.gzipSync(body, { level: 6 });
+      headers['Content-Encoding'] = 'gzip';
+    }
+    headers['Content-Length'] = String(body.length);
+    response.writeHead(status, headers);
+    if (request.method === 'HEAD') {
+      response.end();
+      return;
+    }
     sent.bytes += body.length;
-    response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+    sent.names[name] = (sent.names[name] || 0) + body.length;
     response.end(body);
   };
-  return new Promise(resolve => server.listen(0, '127.0.0.1', () => resolve({
+  return new Promise(resolve => server.listen(port, '127.0.0.1', () => resolve({
     url: `http://127.0.0.1:${server.address().port}/`,
     sent,
     release: name => {
@@ -138,6 +187,49 @@ export function nativeStill(demo, folder, t, size = '640x360', scale = 1) {
     if (run.status !== 0) throw new Error(`${demo} --still ${t} failed`);
   }
   return 'data:image/png;base64,' + fs.readFileSync(file).toString('base64');
+}
+
+// The small video the tests serve as the page's show.mp4: the show's own capture, whole, at 160x90
+// and 30 fps, made once into `work` (again when the demo binary is newer).
+export function testVideo(demo, work) {
+  fs.mkdirSync(work, { recursive: true });
+  const file = path.join(work, 'show-160x90.mp4');
+  if (fs.existsSync(file) && fs.statSync(file).mtimeMs > fs.statSync(demo).mtimeMs)
+    return file;
+  const partial = path.join(work, `show-160x90-${process.pid}.mp4`);
+  const run = spawnSync(demo, ['--capture', partial, '--size', '160x90', '--fps', '30', '--overwrite'],
+                        { stdio: ['ignore', 'ignore', 'inherit'] });
+  if (run.status !== 0) throw new Error(`${demo} --capture failed`);
+  fs.renameSync(partial, file);
+  return file;
+}
+
+// A test file's common frame: its arguments (the page's folder, the native demo, a work folder),
+// one server of the page (with the tests' video when `video`) and one Mesa browser for its
+// tests, closed after them.
+export function suite({ video = false } = {}) {
+  const [folder, demo, work] = process.argv.slice(2).map(p => path.resolve(p));
+  const context = { folder, demo, work, server: null, browser: null, video: null };
+  before(async () => {
+    if (video)
+      context.video = testVideo(demo, work);
+    context.server = await serve(folder, { files: context.video ? { 'show.mp4': context.video } : {} });
+    context.browser = await launch(mesa);
+  });
+  after(async () => {
+    await context.browser?.close();
+    await context.server?.close();
+  });
+  return context;
+}
+
+// The page's network as a phone's may be: `kbits` a second both ways and `latency` ms each way.
+export async function slowNetwork(page, kbits = 1600, latency = 150) {
+  const session = await page.target().createCDPSession();
+  await session.send('Network.enable');
+  await session.send('Network.emulateNetworkConditions', {
+    offline: false, latency, downloadThroughput: kbits * 1000 / 8, uploadThroughput: kbits * 1000 / 8 });
+  return session;
 }
 
 // `count` busy loops (shell processes spinning) while the returned object's stop() is not called.

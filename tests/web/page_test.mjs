@@ -1,25 +1,16 @@
 // The page in headless chromium: its pictures against the native program's stills, its sound
-// against the soundtrack, its keys, and its messages when something is missing.
+// against the soundtrack, its keys, its messages when something is missing, and a lost context.
 // Usage: node page_test.mjs WEB_FOLDER DEMO_BINARY WORK_FOLDER (the native demo makes the stills)
-import { test, before, after } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { serve, launch, open, click, nextPicture, compare, nativeStill, mesa, swiftshader, busyLoops, titleTimes,
-         stepsAndHold } from './harness.mjs';
+         stepsAndHold, suite } from './harness.mjs';
 
-const [folder, demo, work] = process.argv.slice(2).map(p => path.resolve(p));
-let server, browser;
-
-before(async () => {
-  server = await serve(folder);
-  browser = await launch(mesa);
-});
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
+const context = suite();
+const { folder, demo, work } = context;
 
 // Within 2/255, nothing beyond 5 %; the shown time is the one asked for.
 async function expectStill(page, t, picture, scale = 1) {
@@ -36,7 +27,7 @@ async function expectStill(page, t, picture, scale = 1) {
 
 test('pictures at 43.2, 52.8 and 72 s equal the native stills (Mesa)', async () => {
   for (const t of [43.2, 52.8, 72.0]) {
-    const page = await open(browser, server.url, `?t=${t}&still`);
+    const page = await open(context.browser, context.server.url, `?t=${t}&still`);
     await click(page);
     const picture = await nextPicture(page);
     assert.equal(picture.width, 640);
@@ -46,7 +37,7 @@ test('pictures at 43.2, 52.8 and 72 s equal the native stills (Mesa)', async () 
     await page.close();
   }
   // Passes at half the picture's size, as --scale 0.5 draws them.
-  const page = await open(browser, server.url, '?t=52.8&still&scale=0.5');
+  const page = await open(context.browser, context.server.url, '?t=52.8&still&scale=0.5');
   await click(page);
   await expectStill(page, 52.8, await nextPicture(page), 0.5);
   await page.close();
@@ -55,7 +46,7 @@ test('pictures at 43.2, 52.8 and 72 s equal the native stills (Mesa)', async () 
 test('pictures through SwiftShader come near the native stills', async () => {
   const software = await launch(swiftshader);
   try {
-    const page = await open(software, server.url, '?t=52.8&still');
+    const page = await open(software, context.server.url, '?t=52.8&still');
     await click(page);
     const picture = await nextPicture(page);
     const difference = await compare(page, picture.png, nativeStill(demo, work, 52.8));
@@ -67,7 +58,7 @@ test('pictures through SwiftShader come near the native stills', async () => {
 });
 
 test('sound: nothing before the click, then the soundtrack from where the show is', async () => {
-  const page = await open(browser, server.url, '?t=2');
+  const page = await open(context.browser, context.server.url, '?t=2');
   assert.equal(await page.$eval('#prompt', e => e.textContent), 'click to start');
   assert.equal(await page.evaluate(() => typeof miniaudio === 'undefined' ||
                                          miniaudio.devices.filter(d => d && d.webaudio).length), true);
@@ -148,9 +139,9 @@ test('sound: nothing before the click, then the soundtrack from where the show i
 });
 
 test('without the soundtrack the page says so and the picture plays', async () => {
-  const bare = await serve(folder, ['valdrim.mp3']);
+  const bare = await serve(folder, { hidden: ['valdrim.mp3'] });
   try {
-    const page = await open(browser, bare.url, '?t=10');
+    const page = await open(context.browser, bare.url, '?t=10');
     await click(page);
     const notice = await page.$eval('#notice', e => e.textContent);
     assert.match(notice, /valdrim\.mp3 was not found.*plays in silence/);
@@ -165,13 +156,32 @@ test('without the soundtrack the page says so and the picture plays', async () =
   }
 });
 
-test('keys: Space holds and resumes, Right jumps 5 s, S downloads the still', async () => {
-  const page = await open(browser, server.url, '?t=30');
+test('keys: Space holds (drawing nothing) and resumes, Right jumps 5 s, S downloads the still', async () => {
+  const page = await open(context.browser, context.server.url, '?t=30');
   await click(page);
   await page.keyboard.press('Space');
   await page.waitForFunction(() => document.title.endsWith('(paused)'));
   const [a, b] = [await nextPicture(page), await nextPicture(page)];
   assert.equal((await compare(page, a.png, b.png, 0)).largest, 0, 'the held picture stays');
+  // Held, nothing is drawn and no time goes by: over 30 of the browser's frames, no frame of the
+  // show's and no timeupdate.
+  const idle = await page.evaluate(() => new Promise(resolve => {
+    const seen = { frames: 0, timeupdates: 0 };
+    const frame = () => ++seen.frames;
+    const update = () => ++seen.timeupdates;
+    show.frameListeners.push(frame);
+    show.addEventListener('timeupdate', update);
+    let ticks = 0;
+    const tick = () => {
+      if (++ticks < 30)
+        return requestAnimationFrame(tick);
+      show.frameListeners.splice(show.frameListeners.indexOf(frame), 1);
+      show.removeEventListener('timeupdate', update);
+      resolve(seen);
+    };
+    requestAnimationFrame(tick);
+  }));
+  assert.deepEqual(idle, { frames: 0, timeupdates: 0 }, 'the held show drew frames');
   await page.keyboard.press('Space');
   await page.waitForFunction(() => !document.title.endsWith('(paused)'));
   const resumed = parseFloat((await page.title()).replace(/^demo \u2014 /, ''));
@@ -180,7 +190,7 @@ test('keys: Space holds and resumes, Right jumps 5 s, S downloads the still', as
   assert.ok(parseFloat((await page.title()).replace(/^demo \u2014 /, '')) > resumed, 'it runs again');
   await page.close();
 
-  const held = await open(browser, server.url, '?t=38.2&still');
+  const held = await open(context.browser, context.server.url, '?t=38.2&still');
   await click(held);
   await held.keyboard.press('ArrowRight');
   await held.waitForFunction(() => document.title.startsWith('demo \u2014 43.20 s'));
@@ -202,7 +212,7 @@ test('keys: Space holds and resumes, Right jumps 5 s, S downloads the still', as
 test('without WebGL 2 the page says what is missing', async () => {
   const plain = await launch([...mesa, '--disable-webgl2']);
   try {
-    const page = await open(plain, server.url);
+    const page = await open(plain, context.server.url);
     assert.match(await page.$eval('#message', e => e.textContent), /no WebGL 2/);
     assert.equal(await page.$eval('#overlay', e => e.hidden), false);
   } finally {
@@ -212,22 +222,22 @@ test('without WebGL 2 the page says what is missing', async () => {
 
 test('a program that cannot be loaded is said, and a page opened as a file says how to serve it', async () => {
   for (const hidden of ['demo.wasm', 'demo.js']) {
-    const bare = await serve(folder, [hidden]);
+    const bare = await serve(folder, { hidden: [hidden] });
     try {
-      const page = await open(browser, bare.url);
+      const page = await open(context.browser, bare.url);
       assert.match(await page.$eval('#message', e => e.textContent), /program .* could not be loaded/, hidden);
       await page.close();
     } finally {
       await bare.close();
     }
   }
-  const page = await open(browser, 'file://' + path.join(folder, 'index.html'));
+  const page = await open(context.browser, 'file://' + path.join(folder, 'index.html'));
   assert.match(await page.$eval('#message', e => e.textContent), /opened as a file.*web server/);
   await page.close();
 });
 
-test('the end: a black picture and "play again"; a lost context offers a reload', async () => {
-  const page = await open(browser, server.url, '?t=86.2');
+test('the end: a black picture and "play again"; loop taken while running', async () => {
+  const page = await open(context.browser, context.server.url, '?t=86.2');
   await click(page);
   await page.waitForFunction(() => demoPage.ended, { timeout: 30000 });
   assert.equal(await page.$eval('#prompt button', e => e.textContent), 'play again');
@@ -241,13 +251,50 @@ test('the end: a black picture and "play again"; a lost context offers a reload'
   await page.click('#prompt button');
   await page.waitForFunction(() => !demoPage.ended && /^demo \u2014 [0-9.]+ s$/.test(document.title) &&
                                    parseFloat(document.title.slice(7)) < 5, { timeout: 30000 });
-
-  await page.evaluate(() => document.getElementById('canvas').getContext('webgl2')
-                              .getExtension('WEBGL_lose_context').loseContext());
-  await page.waitForFunction(() => demoPage.failed, { timeout: 30000 });
-  assert.match(await page.$eval('#message', e => e.textContent), /graphics context was lost/);
-  assert.equal(await page.$eval('#message button', e => e.textContent), 'reload');
   await page.close();
+
+  // Looping turned on while the show runs takes it round at the end.
+  const looping = await open(context.browser, context.server.url, '?t=85');
+  await click(looping);
+  await looping.evaluate(() => { show.loop = true; show.addEventListener('ended', () => { window.endedOnce = true; }); });
+  await looping.waitForFunction(() => parseFloat(document.title.slice(7)) < 5, { timeout: 60000 });
+  assert.equal(await looping.evaluate(() => window.endedOnce ?? false), false);
+  await looping.close();
+});
+
+// Loses the page's graphics context (as the browser would) and gives it back once the loss has
+// lasted `seconds` of the page's clock. Returns the show's time when the page learnt of the loss.
+async function loseContextFor(page, seconds) {
+  await page.evaluate(() => {
+    show.addEventListener('waiting', () => { window.timeLost = show.currentTime; }, { once: true });
+    window.lossExtension = canvas.getContext('webgl2').getExtension('WEBGL_lose_context');
+    lossExtension.loseContext();
+  });
+  await page.waitForFunction(() => demoPage.lost, { timeout: 30000 });
+  await page.evaluate(() => { window.lostAt = performance.now(); });
+  await page.waitForFunction(seconds => performance.now() > lostAt + seconds * 1000, { timeout: 30000 }, seconds);
+  assert.match(await page.$eval('#notice', e => e.textContent), /graphics context was lost/);
+  await page.evaluate(() => lossExtension.restoreContext());
+  await page.waitForFunction(() => !demoPage.lost, { timeout: 30000 });
+  return page.evaluate(() => timeLost);
+}
+
+test('the context: lost, it comes back by itself where the show was, held or playing', async () => {
+  const held = await open(context.browser, context.server.url, '?t=43.2&still');
+  await click(held);
+  await loseContextFor(held, 0.5);
+  await expectStill(held, 43.2, await nextPicture(held));
+  await held.close();
+
+  const playing = await open(context.browser, context.server.url, '?t=20');
+  await click(playing);
+  await playing.waitForFunction(() => show.currentTime > 21, { timeout: 60000 });
+  const lostAt = await loseContextFor(playing, 2);
+  const back = await playing.evaluate(() => show.currentTime);
+  assert.ok(lostAt > 21 && back - lostAt < 0.5, `went on from ${back} s, lost at ${lostAt} s: the time ran on while lost`);
+  await playing.waitForFunction(back => parseFloat(document.title.slice(7)) > back + 0.5, { timeout: 60000 }, back);
+  assert.equal(await playing.evaluate(() => show.paused), false);
+  await playing.close();
 });
 
 // The page's Web Audio starts only once its resume() has waited `ms`: the sound held back, as a
@@ -265,7 +312,7 @@ test('the clock: starts beside busy loops, the sound held back, never step back 
   const loops = busyLoops(3);
   try {
     for (const t of [0, 40, 20]) {
-      const page = await open(browser, server.url, `?t=${t}`, undefined, holdTheSoundBack(1500));
+      const page = await open(context.browser, context.server.url, `?t=${t}`, undefined, holdTheSoundBack(1500));
       await click(page);
       const readings = await titleTimes(page, 3);
       const { steps, hold } = stepsAndHold(readings);
@@ -283,21 +330,24 @@ test('the clock: starts beside busy loops, the sound held back, never step back 
   }
 });
 
-test('faults: a context lost while the soundtrack downloads stays lost', async () => {
-  const slow = await serve(folder, [], ['valdrim.mp3']);
+test('faults: a context lost while the soundtrack downloads offers no start until it is back', async () => {
+  const slow = await serve(folder, { held: ['valdrim.mp3'] });
   try {
-    const page = await browser.newPage();
+    const page = await context.browser.newPage();
     await page.goto(slow.url);
     await page.waitForFunction(() => window.demoPage && demoPage.opened, { timeout: 120000 });
-    await page.evaluate(() => document.getElementById('canvas').getContext('webgl2')
-                                .getExtension('WEBGL_lose_context').loseContext());
-    await page.waitForFunction(() => demoPage.failed, { timeout: 30000 });
+    await page.evaluate(() => { window.lossExtension = canvas.getContext('webgl2').getExtension('WEBGL_lose_context');
+                                lossExtension.loseContext(); });
+    await page.waitForFunction(() => demoPage.lost, { timeout: 30000 });
     slow.release('valdrim.mp3');
     await page.waitForFunction(() => demoPage.sound === 'fetched', { timeout: 30000 });
     await page.evaluate(() => new Promise(r => setTimeout(r, 0)));
-    assert.match(await page.$eval('#message', e => e.textContent), /graphics context was lost/);
-    assert.equal(await page.$eval('#prompt', e => e.textContent), '', 'no "click to start" on a dead context');
+    assert.equal(await page.$eval('#prompt', e => e.textContent), 'loading', 'no "click to start" on a lost context');
     assert.equal(await page.evaluate(() => demoPage.ready), false);
+    await page.evaluate(() => lossExtension.restoreContext());
+    await page.waitForFunction(() => demoPage.ready, { timeout: 30000 });
+    await click(page);
+    await page.waitForFunction(() => parseFloat(document.title.slice(7)) > 0.5, { timeout: 60000 });
     await page.close();
   } finally {
     await slow.close();
@@ -305,9 +355,9 @@ test('faults: a context lost while the soundtrack downloads stays lost', async (
 });
 
 test('faults: "play again" without the soundtrack says why once, and why', async () => {
-  const bare = await serve(folder, ['valdrim.mp3']);
+  const bare = await serve(folder, { hidden: ['valdrim.mp3'] });
   try {
-    const page = await open(browser, bare.url, '?t=86.2');
+    const page = await open(context.browser, bare.url, '?t=86.2');
     await click(page);
     await page.waitForFunction(() => demoPage.ended, { timeout: 30000 });
     await page.click('#prompt button');
@@ -323,7 +373,7 @@ test('faults: "play again" without the soundtrack says why once, and why', async
 
 test('faults: ?scale=0 and ?scale=-0 render at the smallest scale, as 0.1 does', async () => {
   for (const scale of ['0', '-0', '0.1']) {
-    const page = await open(browser, server.url, `?t=52.8&still&scale=${scale}`);
+    const page = await open(context.browser, context.server.url, `?t=52.8&still&scale=${scale}`);
     await click(page);
     await expectStill(page, 52.8, await nextPicture(page), 0.25);
     await page.close();

@@ -1,0 +1,23 @@
+# Writes FOLDER/sw.js from TEMPLATE: the files of FOLDER the service worker keeps (all but itself,
+# the video, which it keeps once played, and the licence), and a version made from their contents
+# and the video's.
+file(GLOB names RELATIVE ${FOLDER} ${FOLDER}/*)
+list(SORT names)
+set(files "'./'")
+set(contents "")
+foreach(name ${names})
+  if(name STREQUAL "sw.js" OR name STREQUAL "show.mp4" OR name MATCHES "LICENSE" OR IS_DIRECTORY ${FOLDER}/${name})
+    continue()
+  endif()
+  file(SHA256 ${FOLDER}/${name} hash)
+  string(APPEND files ", '${name}'")
+  string(APPEND contents "${name} ${hash}\n")
+endforeach()
+if(VIDEO)
+  file(SHA256 ${VIDEO} hash)
+  string(APPEND contents "show.mp4 ${hash}\n")
+endif()
+string(SHA256 version "${contents}")
+string(SUBSTRING ${version} 0 16 DEMO_WEB_VERSION)
+set(DEMO_WEB_FILES "${files}")
+configure_file(${TEMPLATE} ${FOLDER}/sw.js @ONLY)
