@@ -71,7 +71,10 @@ page.bandwidth = () => {
   const arriving = Object.values(downloads).filter(d => !d.done);
   const bytes = done.reduce((sum, entry) => sum + entry.transferSize, 0) + arriving.reduce((sum, d) => sum + d.got, 0);
   const since = Math.min(...done.map(entry => entry.startTime), ...arriving.map(d => d.firstAt));
-  const seconds = (performance.now() - since) / 1000;
+  // Over the time downloads were under way: a page busy compiling or measuring after its last
+  // download came has not got a slower connection.
+  const until = arriving.length ? performance.now() : Math.max(...done.map(entry => entry.responseEnd));
+  const seconds = (until - since) / 1000;
   return seconds > 0.25 && bytes > 64e3 ? bytes / seconds : null;
 };
 // A download's count: what the server said it sends (unknown when compressed), what came.
