@@ -254,6 +254,9 @@ bool ChildProcess::start(const std::vector<std::string>& arguments)
     close(fds[0]);
     // Ours only: the child's end stays blocking, as programs reading standard input expect.
     fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    // Room for most of a video frame, not 64 KiB of it: each frame then wakes the reader and us a
+    // few times instead of some twenty. The system's limit may refuse it; the pipe still works.
+    fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
     if (result != 0) {
         close(fds[1]);
         close(log);

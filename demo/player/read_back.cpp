@@ -30,13 +30,13 @@ ReadBackRing::~ReadBackRing()
     glDeleteBuffers(static_cast<GLsizei>(slots), buffers.data());
 }
 
-void ReadBackRing::read(unsigned slot, GLuint framebuffer, GLsizei width, GLsizei height, GLenum format) const
+void ReadBackRing::read(unsigned slot, GLuint framebuffer, GLsizei width, GLsizei height) const
 {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[slot]);
-    glReadPixels(0, 0, width, height, format, GL_UNSIGNED_BYTE, nullptr);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
 
@@ -56,8 +56,11 @@ Conversion defaultConversion()
 {
     const GLubyte* name = glGetString(GL_RENDERER);
     const std::string renderer = name != nullptr ? reinterpret_cast<const char*>(name) : "";
+    // Zink names the rasteriser it runs on, but its read-back of the whole picture costs more
+    // than the conversion pass that writes the planes where they are mapped.
+    const bool zink = renderer.rfind("zink", 0) == 0;
     const bool software = renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos;
-    return software ? Conversion::cpu : Conversion::gpu;
+    return software && !zink ? Conversion::cpu : Conversion::gpu;
 }
 
 Conversion chosenConversion(Options::ConvertOn asked, const Canvas& canvas)
@@ -67,35 +70,27 @@ Conversion chosenConversion(Options::ConvertOn asked, const Canvas& canvas)
     const Conversion wanted = asked == Options::ConvertOn::gpu   ? Conversion::gpu
                               : asked == Options::ConvertOn::cpu ? Conversion::cpu
                                                                  : defaultConversion();
-    // The GL pass's target is half as tall again as the picture.
-    const bool fits = static_cast<GLint>(canvas.height + canvas.height / 2) <= maximumPictureSize();
-    return wanted == Conversion::gpu && !fits ? Conversion::cpu : wanted;
+    return wanted == Conversion::gpu && !Yuv420Pass::supported(canvas.width, canvas.height) ? Conversion::cpu : wanted;
 }
 
 FrameReadBack::FrameReadBack(const Canvas& canvas_, Conversion conversion_, unsigned slots)
     : conversion(conversion_)
     , canvas(canvas_)
     , planesPass(conversion_ == Conversion::gpu ? std::optional<Yuv420Pass>(std::in_place, canvas_) : std::nullopt)
-    , ring(conversion_ == Conversion::gpu ? Yuv420::frameBytes(canvas_.width, canvas_.height)
+    , ring(conversion_ == Conversion::gpu ? Yuv420Pass::bufferBytes(canvas_.width, canvas_.height)
                                           : static_cast<std::size_t>(canvas_.width) * canvas_.height * 4,
            slots)
     , planes(conversion_ == Conversion::cpu ? Yuv420::frameBytes(canvas_.width, canvas_.height) : 0)
 {
 }
 
-void FrameReadBack::convert() const
+void FrameReadBack::read(unsigned slot) const
 {
     if (planesPass)
-        planesPass->draw();
-}
-
-void FrameReadBack::startRead(unsigned slot) const
-{
-    if (planesPass)
-        ring.read(slot, planesPass->framebuffer, planesPass->width, planesPass->height, GL_RED_INTEGER);
+        planesPass->convertInto(ring.buffer(slot));
     else
         ring.read(slot, canvas.target.framebuffer, static_cast<GLsizei>(canvas.width),
-                  static_cast<GLsizei>(canvas.height), GL_RGBA);
+                  static_cast<GLsizei>(canvas.height));
 }
 
 const void* FrameReadBack::encoderBytes(const void* mapped)
@@ -111,5 +106,5 @@ const void* FrameReadBack::encoderBytes(const void* mapped)
 
 std::size_t FrameReadBack::bytes() const
 {
-    return conversion == Conversion::cpu ? planes.size() : ring.frameBytes;
+    return conversion == Conversion::none ? ring.frameBytes : Yuv420::frameBytes(canvas.width, canvas.height);
 }

@@ -30,10 +30,10 @@ public:
     ReadBackRing(ReadBackRing&& other) noexcept;
     ReadBackRing& operator=(ReadBackRing&&) = delete;
 
-    // Starts reading `width` x `height` pixels of colour attachment 0 of `framebuffer` into
-    // buffer `slot`, bottom row first, rows packed: GL_RGBA bytes, or GL_RED_INTEGER's one byte
-    // of an integer target.
-    void read(unsigned slot, GLuint framebuffer, GLsizei width, GLsizei height, GLenum format) const;
+    // Starts reading `width` x `height` RGBA pixels of colour attachment 0 of `framebuffer` into
+    // buffer `slot`, bottom row first, rows packed.
+    void read(unsigned slot, GLuint framebuffer, GLsizei width, GLsizei height) const;
+    GLuint buffer(unsigned slot) const { return buffers[slot]; }
     // The bytes of buffer `slot` until unmap; null when GL cannot map it.
     const void* map(unsigned slot) const;
     void unmap() const;
@@ -46,16 +46,17 @@ private:
 };
 
 // Where a frame becomes the Y'CbCr 4:2:0 planes a video encoder takes (yuv420.h): nowhere (its
-// RGBA rows are wanted), on the GPU (Yuv420Pass: the read-back is 3/8 as large) or on the CPU
-// from the RGBA rows read back. The planes are the same bytes either way.
+// RGBA rows are wanted), on the GPU (Yuv420Pass, which writes them where they are mapped: no
+// read-back of the picture at all) or on the CPU from the RGBA rows read back. The planes are
+// the same bytes either way.
 enum class Conversion { none, gpu, cpu };
 
-// Where a capture to a video converts by default: on the CPU where the OpenGL is a software
-// rasteriser (Mesa's llvmpipe or softpipe, which zink over lavapipe also names), whose shading
-// costs more CPU time than a plain loop; otherwise on the GPU.
+// Where a capture to a video converts by default: on the CPU where the OpenGL is Mesa's llvmpipe
+// or softpipe, whose read-back and a plain loop cost less than the pass; otherwise on the GPU,
+// zink over lavapipe included (measured in the README).
 Conversion defaultConversion();
 // The one asked for on the command line, or the default, for a canvas of that size: none for an
-// odd size, which has no planes; on the CPU where the GL pass's target would be too large.
+// odd size, which has no planes; on the CPU where the GL cannot run the pass at that size.
 Conversion chosenConversion(Options::ConvertOn asked, const Canvas& canvas);
 
 // What a capture reads of each frame through a ring of `slots` buffers: the canvas's RGBA rows,
@@ -64,15 +65,9 @@ class FrameReadBack {
 public:
     FrameReadBack(const Canvas& canvas, Conversion conversion, unsigned slots);
 
-    // convert, then startRead.
-    void read(unsigned slot) const
-    {
-        convert();
-        startRead(slot);
-    }
-    // On the GPU: makes the planes from the canvas as it is now. Otherwise nothing.
-    void convert() const;
-    void startRead(unsigned slot) const;
+    // Starts reading the canvas as it is now into `slot`: on the GPU, converting it into the
+    // slot's buffer; otherwise copying its RGBA rows there.
+    void read(unsigned slot) const;
     // What was read into `slot`, until unmap; null when GL cannot map it.
     const void* map(unsigned slot) const { return ring.map(slot); }
     // The frame as the encoder takes it, from what map gave: on the CPU, converted into a buffer

@@ -4,123 +4,178 @@
 
 #include "show/show.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <utility>
 
 namespace {
 
-// One triangle over the whole target.
-const char* const vertexSource = R"(#version 330 core
-void main()
-{
-    gl_Position = vec4(float((gl_VertexID & 1) << 2) - 1.0, float((gl_VertexID & 2) << 1) - 1.0, 0.0, 1.0);
-}
-)";
+constexpr unsigned groupSize = 64;
+// Work groups along x; more go along y, within every driver's 65535 a dimension.
+constexpr unsigned groupsAcross = 16384;
 
 // convertToYuv420's arithmetic, in integers on the 8-bit values that texelFetch gives back as
-// value / 255 (rounding recovers them exactly), written to an integer target so that no
-// conversion from floating point can round them otherwise. Rows of the target from 0 up are the
-// picture's rows from the top down (the canvas's from its height - 1 down), then the chroma
-// planes, two chroma rows to a target row.
-const char* const fragmentTemplate = R"(#version 330 core
+// value / 255 (rounding recovers them exactly). Each invocation makes one 4-byte word of the
+// planes, so rows need not be a multiple of 4 wide: its first byte's place takes the one
+// division, and the next bytes step on from it (a division costs a software rasteriser dearly).
+// The luma plane ends on a word's end (width and height are even); bytes past the planes are 0.
+// Where the width is a multiple of 8, each invocation makes a block's words instead, fetching
+// each pixel once rather than twice.
+const char* const computeTemplate = R"(#version 430 core
+layout(local_size_x = %u) in;
+layout(std430, binding = 0) writeonly buffer Planes { uint words[]; };
 uniform sampler2D picture;
-layout(location = 0) out uint value;
+uniform uint invocations; // of words, or of blocks
+uniform bool byBlocks;
 
 ivec3 rgb(int x, int row, int height)
 {
     return ivec3(round(texelFetch(picture, ivec2(x, height - 1 - row), 0).rgb * 255.0));
 }
 
+uint lumaWord(int first, ivec2 size)
+{
+    int row = first / size.x, x = first - row * size.x;
+    uint word = 0u;
+    for (int b = 0; b < 4; ++b) {
+        ivec3 c = rgb(x, row, size.y);
+        word |= uint((%d * c.r + %d * c.g + %d * c.b + %d) >> %d) << (8 * b);
+        if (++x == size.x) {
+            x = 0;
+            ++row;
+        }
+    }
+    return word;
+}
+
+uint chromaWord(int first, ivec2 size)
+{
+    int halfWidth = size.x / 2, chroma = halfWidth * (size.y / 2);
+    bool red = first >= chroma;
+    int k = red ? first - chroma : first;
+    int j = k / halfWidth, i = k - j * halfWidth;
+    uint word = 0u;
+    for (int b = 0; b < 4 && (!red || k < chroma); ++b) {
+        ivec3 sum = rgb(2 * i, 2 * j, size.y) + rgb(2 * i + 1, 2 * j, size.y) + rgb(2 * i, 2 * j + 1, size.y) +
+                    rgb(2 * i + 1, 2 * j + 1, size.y);
+        ivec3 weights = red ? ivec3(%d, %d, %d) : ivec3(%d, %d, %d);
+        word |= uint((weights.r * sum.r + weights.g * sum.g + weights.b * sum.b + %d) >> %d) << (8 * b);
+        ++k;
+        if (++i == halfWidth) {
+            i = 0;
+            ++j;
+        }
+        if (!red && k == chroma) {
+            red = true;
+            k = i = j = 0;
+        }
+    }
+    return word;
+}
+
+// A block 8 pixels wide and 2 tall: its two rows' four Y' words, and one word each of Cb and Cr.
+// The planes' every word is some block's where the width is a multiple of 8.
+void writeBlock(uint block, ivec2 size)
+{
+    int across = size.x / 8;
+    int j = int(block) / across, i = int(block) - j * across;
+    int x = 8 * i, row = 2 * j;
+    uint luma[4] = uint[4](0u, 0u, 0u, 0u);
+    uint cb = 0u, cr = 0u;
+    for (int p = 0; p < 4; ++p) {
+        ivec3 sum = ivec3(0);
+        for (int dy = 0; dy < 2; ++dy)
+            for (int dx = 0; dx < 2; ++dx) {
+                ivec3 c = rgb(x + 2 * p + dx, row + dy, size.y);
+                sum += c;
+                luma[2 * dy + p / 2] |= uint((%d * c.r + %d * c.g + %d * c.b + %d) >> %d) << (8 * (2 * (p %% 2) + dx));
+            }
+        cb |= uint((%d * sum.r + %d * sum.g + %d * sum.b + %d) >> %d) << (8 * p);
+        cr |= uint((%d * sum.r + %d * sum.g + %d * sum.b + %d) >> %d) << (8 * p);
+    }
+    int lumaWord = (row * size.x + x) / 4, rowWords = size.x / 4;
+    words[lumaWord] = luma[0];
+    words[lumaWord + 1] = luma[1];
+    words[lumaWord + rowWords] = luma[2];
+    words[lumaWord + rowWords + 1] = luma[3];
+    int chromaWords = size.x * size.y / 16, chromaWord = size.x * size.y / 4 + j * (size.x / 8) + i;
+    words[chromaWord] = cb;
+    words[chromaWord + chromaWords] = cr;
+}
+
 void main()
 {
+    uint index = gl_GlobalInvocationID.y * gl_NumWorkGroups.x * gl_WorkGroupSize.x + gl_GlobalInvocationID.x;
+    if (index >= invocations)
+        return;
     ivec2 size = textureSize(picture, 0);
-    int x = int(gl_FragCoord.x), row = int(gl_FragCoord.y);
-    if (row < size.y) {
-        ivec3 c = rgb(x, row, size.y);
-        value = uint((%d * c.r + %d * c.g + %d * c.b + %d) >> %d);
+    if (byBlocks) {
+        writeBlock(index, size);
         return;
     }
-    int halfWidth = size.x / 2;
-    int chromaRow = 2 * (row - size.y) + (x >= halfWidth ? 1 : 0);
-    int i = x >= halfWidth ? x - halfWidth : x;
-    bool red = chromaRow >= size.y / 2;
-    int j = red ? chromaRow - size.y / 2 : chromaRow;
-    ivec3 sum = ivec3(0);
-    for (int k = 0; k < 2; ++k) {
-        int y = 2 * j + k;
-        sum += rgb(2 * i, y, size.y) + rgb(2 * i + 1, y, size.y);
-    }
-    ivec3 weights = red ? ivec3(%d, %d, %d) : ivec3(%d, %d, %d);
-    value = uint((weights.r * sum.r + weights.g * sum.g + weights.b * sum.b + %d) >> %d);
+    int first = int(index) * 4, luma = size.x * size.y;
+    words[index] = first < luma ? lumaWord(first, size) : chromaWord(first - luma, size);
 }
 )";
 
-std::string fragmentSource()
+std::string computeSource()
 {
     using namespace Yuv420;
-    char text[2048];
-    std::snprintf(text, sizeof text, fragmentTemplate, lumaRed, lumaGreen, lumaBlue, lumaOffset, shift,
+    char text[6144];
+    std::snprintf(text, sizeof text, computeTemplate, groupSize, lumaRed, lumaGreen, lumaBlue, lumaOffset, shift,
                   redDifferenceRed, redDifferenceGreen, redDifferenceBlue, blueDifferenceRed, blueDifferenceGreen,
-                  blueDifferenceBlue, chromaOffset, chromaShift);
+                  blueDifferenceBlue, chromaOffset, chromaShift, lumaRed, lumaGreen, lumaBlue, lumaOffset, shift,
+                  blueDifferenceRed, blueDifferenceGreen, blueDifferenceBlue, chromaOffset, chromaShift,
+                  redDifferenceRed, redDifferenceGreen, redDifferenceBlue, chromaOffset, chromaShift);
     return text;
 }
 
 } // namespace
 
+bool Yuv420Pass::supported(unsigned width, unsigned height)
+{
+    if (!GLEW_VERSION_4_3 && !(GLEW_ARB_compute_shader && GLEW_ARB_shader_storage_buffer_object))
+        return false;
+    GLint largestBlock = 0;
+    glGetIntegerv(GL_MAX_SHADER_STORAGE_BLOCK_SIZE, &largestBlock);
+    // An int's worth at most: the shader indexes bytes with ints.
+    return bufferBytes(width, height) <= static_cast<std::size_t>(largestBlock);
+}
+
+std::size_t Yuv420Pass::bufferBytes(unsigned width, unsigned height)
+{
+    return (Yuv420::frameBytes(width, height) + 3) / 4 * 4;
+}
+
 Yuv420Pass::Yuv420Pass(const Canvas& canvas)
-    : width(static_cast<GLsizei>(canvas.width))
-    , height(static_cast<GLsizei>(canvas.height + canvas.height / 2))
-    , canvasTexture(canvas.colourTexture)
+    : canvasTexture(canvas.colourTexture)
+    , byBlocks(canvas.width % 8 == 0)
+    , invocations(byBlocks ? canvas.width / 8 * (canvas.height / 2)
+                           : static_cast<unsigned>(bufferBytes(canvas.width, canvas.height) / 4))
 {
     {
-        const Kest::Shader vertex(GL_VERTEX_SHADER, vertexSource);
-        const std::string fragmentText = fragmentSource();
-        const Kest::Shader fragment(GL_FRAGMENT_SHADER, fragmentText.c_str());
-        program.attachShader(vertex).attachShader(fragment).link();
+        const std::string text = computeSource();
+        const Kest::Shader compute(GL_COMPUTE_SHADER, text.c_str());
+        program.attachShader(compute).link();
     }
     program.use();
     glUniform1i(program.getUniformLocation("picture"), 0);
-
-    glGenRenderbuffers(1, &planes);
-    glBindRenderbuffer(GL_RENDERBUFFER, planes);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_R8UI, width, height);
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, planes);
-    glGenVertexArrays(1, &vertexArray);
+    glUniform1ui(program.getUniformLocation("invocations"), invocations);
+    glUniform1i(program.getUniformLocation("byBlocks"), byBlocks ? 1 : 0);
 }
 
-Yuv420Pass::Yuv420Pass(Yuv420Pass&& other) noexcept
-    : framebuffer(other.framebuffer)
-    , width(other.width)
-    , height(other.height)
-    , canvasTexture(other.canvasTexture)
-    , program(std::move(other.program))
-    , planes(other.planes)
-    , vertexArray(other.vertexArray)
+void Yuv420Pass::convertInto(GLuint buffer) const
 {
-    other.framebuffer = other.planes = other.vertexArray = 0;
-}
-
-Yuv420Pass::~Yuv420Pass()
-{
-    // Each call ignores name 0, so a moved-from pass deletes nothing.
-    glDeleteVertexArrays(1, &vertexArray);
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteRenderbuffers(1, &planes);
-}
-
-void Yuv420Pass::draw() const
-{
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, width, height);
     glUseProgram(program.id);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, canvasTexture);
-    glBindVertexArray(vertexArray);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
+    glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, buffer);
+    const unsigned groups = (invocations + groupSize - 1) / groupSize;
+    const unsigned across = std::min(groups, groupsAcross);
+    glDispatchCompute(across, (groups + across - 1) / across, 1);
+    // The shader's writes are seen by a later map of the buffer.
+    glMemoryBarrier(GL_BUFFER_UPDATE_BARRIER_BIT);
+    glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, 0);
     // The canvas is drawn into next: left bound, it could be read while it is written.
     glBindTexture(GL_TEXTURE_2D, 0);
-    glBindVertexArray(0);
 }

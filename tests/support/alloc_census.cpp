@@ -1,8 +1,8 @@
 // LD_PRELOAD shim for tests: counts the heap allocations a program's main thread makes in its
 // frame loop, by the library that asked for them. A frame ends at each glXSwapBuffers (the live
-// show) or glReadPixels (a capture reads every frame back once). Only whole frames between two
-// such ends count, from the end of the second frame on (every lazy first-use allocation is then
-// behind) to the last: start-up and shut-down are left out. An allocation belongs to the
+// show) or glFlush (a capture hands each frame's read-back to the driver with one). Only whole
+// frames between two such ends count, from the end of the second frame on (every lazy first-use
+// allocation is then behind) to the last: start-up and shut-down are left out. An allocation belongs to the
 // first library on its call stack that is not the C or C++ runtime (so operator new called from
 // the program counts as the program's). At exit the census goes to the file ALLOC_CENSUS_LOG
 // names, one "name count" line per library after a "frames N" line.
@@ -149,12 +149,11 @@ __attribute__((visibility("default"))) void glXSwapBuffers(void* display, unsign
     endFrame();
 }
 
-__attribute__((visibility("default"))) void glReadPixels(int x, int y, int width, int height, unsigned format,
-                                                         unsigned type, void* pixels)
+__attribute__((visibility("default"))) void glFlush()
 {
-    static const auto read = next<void (*)(int, int, int, int, unsigned, unsigned, void*)>("glReadPixels");
-    if (read != nullptr)
-        read(x, y, width, height, format, type, pixels);
+    static const auto flush = next<void (*)()>("glFlush");
+    if (flush != nullptr)
+        flush();
     endFrame();
 }
 

@@ -105,7 +105,7 @@ TEST(AllocCensusTest, ACaptureAllocatesNothingOfItsOwnPerFrame)
 
         Census census = readCensus(log);
         report("capture", census);
-        EXPECT_EQ(census.frames, 38); // 40 read-backs, the first two left out
+        EXPECT_EQ(census.frames, 38); // 40 frames read back, the first two left out
         EXPECT_EQ(census.byLibrary["demo"], 0);
     }
 }
