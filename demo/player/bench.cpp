@@ -94,17 +94,21 @@ int runBenchmark(OffscreenShow& show, const Options& options, const Platform::St
     };
     const auto readBack = [&](const PassObserver& observer) {
         // On the GPU the pass writes the planes where they are mapped: its time is the
-        // conversion's, and the read-back is the mapping alone.
-        const bool onGpu = reader.conversion == Conversion::gpu;
-        mark(observer, onGpu ? Pass::conversion : Pass::readBack, true);
-        reader.read(0);
-        if (onGpu) {
+        // conversion's, and the read-back is the mapping alone. Every pass is marked each frame,
+        // an empty one too.
+        const bool onGpu = reader.conversion == Conversion::gpu, onCpu = reader.conversion == Conversion::cpu;
+        if (!onCpu) {
+            mark(observer, Pass::conversion, true);
+            if (onGpu)
+                reader.read(0);
             mark(observer, Pass::conversion, false);
-            mark(observer, Pass::readBack, true);
         }
+        mark(observer, Pass::readBack, true);
+        if (!onGpu)
+            reader.read(0);
         const void* mapped = reader.map(0);
         mark(observer, Pass::readBack, false);
-        if (reader.conversion == Conversion::cpu) {
+        if (onCpu) {
             mark(observer, Pass::conversion, true);
             reader.encoderBytes(mapped);
             mark(observer, Pass::conversion, false);
