@@ -33,13 +33,24 @@ ivec3 rgb(int x, int row, int height)
     return ivec3(round(texelFetch(picture, ivec2(x, height - 1 - row), 0).rgb * 255.0));
 }
 
+uint lumaOf(ivec3 c)
+{
+    return uint((%d * c.r + %d * c.g + %d * c.b + %d) >> %d);
+}
+
+// Cb, or Cr where `red`, of the sums of four pixels' red, green and blue.
+uint chromaOf(ivec3 sum, bool red)
+{
+    ivec3 weights = red ? ivec3(%d, %d, %d) : ivec3(%d, %d, %d);
+    return uint((weights.r * sum.r + weights.g * sum.g + weights.b * sum.b + %d) >> %d);
+}
+
 uint lumaWord(int first, ivec2 size)
 {
     int row = first / size.x, x = first - row * size.x;
     uint word = 0u;
     for (int b = 0; b < 4; ++b) {
-        ivec3 c = rgb(x, row, size.y);
-        word |= uint((%d * c.r + %d * c.g + %d * c.b + %d) >> %d) << (8 * b);
+        word |= lumaOf(rgb(x, row, size.y)) << (8 * b);
         if (++x == size.x) {
             x = 0;
             ++row;
@@ -58,8 +69,7 @@ uint chromaWord(int first, ivec2 size)
     for (int b = 0; b < 4 && (!red || k < chroma); ++b) {
         ivec3 sum = rgb(2 * i, 2 * j, size.y) + rgb(2 * i + 1, 2 * j, size.y) + rgb(2 * i, 2 * j + 1, size.y) +
                     rgb(2 * i + 1, 2 * j + 1, size.y);
-        ivec3 weights = red ? ivec3(%d, %d, %d) : ivec3(%d, %d, %d);
-        word |= uint((weights.r * sum.r + weights.g * sum.g + weights.b * sum.b + %d) >> %d) << (8 * b);
+        word |= chromaOf(sum, red) << (8 * b);
         ++k;
         if (++i == halfWidth) {
             i = 0;
@@ -88,19 +98,19 @@ void writeBlock(uint block, ivec2 size)
             for (int dx = 0; dx < 2; ++dx) {
                 ivec3 c = rgb(x + 2 * p + dx, row + dy, size.y);
                 sum += c;
-                luma[2 * dy + p / 2] |= uint((%d * c.r + %d * c.g + %d * c.b + %d) >> %d) << (8 * (2 * (p %% 2) + dx));
+                luma[2 * dy + p / 2] |= lumaOf(c) << (8 * (2 * (p %% 2) + dx));
             }
-        cb |= uint((%d * sum.r + %d * sum.g + %d * sum.b + %d) >> %d) << (8 * p);
-        cr |= uint((%d * sum.r + %d * sum.g + %d * sum.b + %d) >> %d) << (8 * p);
+        cb |= chromaOf(sum, false) << (8 * p);
+        cr |= chromaOf(sum, true) << (8 * p);
     }
-    int lumaWord = (row * size.x + x) / 4, rowWords = size.x / 4;
-    words[lumaWord] = luma[0];
-    words[lumaWord + 1] = luma[1];
-    words[lumaWord + rowWords] = luma[2];
-    words[lumaWord + rowWords + 1] = luma[3];
-    int chromaWords = size.x * size.y / 16, chromaWord = size.x * size.y / 4 + j * (size.x / 8) + i;
-    words[chromaWord] = cb;
-    words[chromaWord + chromaWords] = cr;
+    int top = (row * size.x + x) / 4, rowWords = size.x / 4;
+    words[top] = luma[0];
+    words[top + 1] = luma[1];
+    words[top + rowWords] = luma[2];
+    words[top + rowWords + 1] = luma[3];
+    int chromaWords = size.x * size.y / 16, blue = size.x * size.y / 4 + j * (size.x / 8) + i;
+    words[blue] = cb;
+    words[blue + chromaWords] = cr;
 }
 
 void main()
@@ -121,12 +131,10 @@ void main()
 std::string computeSource()
 {
     using namespace Yuv420;
-    char text[6144];
+    char text[4096];
     std::snprintf(text, sizeof text, computeTemplate, groupSize, lumaRed, lumaGreen, lumaBlue, lumaOffset, shift,
                   redDifferenceRed, redDifferenceGreen, redDifferenceBlue, blueDifferenceRed, blueDifferenceGreen,
-                  blueDifferenceBlue, chromaOffset, chromaShift, lumaRed, lumaGreen, lumaBlue, lumaOffset, shift,
-                  blueDifferenceRed, blueDifferenceGreen, blueDifferenceBlue, chromaOffset, chromaShift,
-                  redDifferenceRed, redDifferenceGreen, redDifferenceBlue, chromaOffset, chromaShift);
+                  blueDifferenceBlue, chromaOffset, chromaShift);
     return text;
 }
 
