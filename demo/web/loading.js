@@ -65,22 +65,27 @@ function showProgress() {
   loadedText.textContent = page.ready ? '' : `${mb(got)} of ${mb(total)} MB`;
 }
 // The pace the page's downloads came at so far, in bytes a second over the wire (null before
-// there is enough to tell), for way.js to judge whether the connection carries the video.
+// there is enough to tell), for way.js to judge whether the connection carries the video. Only
+// what has come whole counts, as the browser's network stack timed it: a page busy compiling
+// reads an arriving download late and would take its own pace for the connection's. Its time is
+// that in which some download's body was arriving, overlaps once: the wait for a reply is
+// latency, which a video pays once, and a pause between two downloads is no slower connection.
 page.bandwidth = () => {
   const done = performance.getEntriesByType('resource').filter(entry => entry.transferSize > 0);
-  const arriving = Object.values(downloads).filter(d => !d.done);
-  const bytes = done.reduce((sum, entry) => sum + entry.transferSize, 0) + arriving.reduce((sum, d) => sum + d.got, 0);
-  const since = Math.min(...done.map(entry => entry.startTime), ...arriving.map(d => d.firstAt));
-  // Over the time downloads were under way: a page busy compiling or measuring after its last
-  // download came has not got a slower connection.
-  const until = arriving.length ? performance.now() : Math.max(...done.map(entry => entry.responseEnd));
-  const seconds = (until - since) / 1000;
+  const bytes = done.reduce((sum, entry) => sum + entry.transferSize, 0);
+  const spans = done.map(entry => [entry.responseStart || entry.startTime, entry.responseEnd]).sort((a, b) => a[0] - b[0]);
+  let busy = 0, reached = -Infinity;
+  for (const [start, end] of spans) {
+    busy += Math.max(0, end - Math.max(start, reached));
+    reached = Math.max(reached, end);
+  }
+  const seconds = busy / 1000;
   return seconds > 0.25 && bytes > 64e3 ? bytes / seconds : null;
 };
 // A download's count: what the server said it sends (unknown when compressed), what came.
 function download(response) {
   const encoded = response.headers.get('Content-Encoding');
-  return { got: 0, total: encoded ? 0 : Number(response.headers.get('Content-Length')) || 0, firstAt: performance.now(), done: false };
+  return { got: 0, total: encoded ? 0 : Number(response.headers.get('Content-Length')) || 0 };
 }
 // Fetches `name`, handing each part to `arrived(part)` as it comes; resolves once it is whole.
 async function fetchInParts(name, arrived) {
@@ -97,7 +102,6 @@ async function fetchInParts(name, arrived) {
     arrived(value, entry);
     showProgress();
   }
-  entry.done = true;
   return entry;
 }
 function joined(parts, length) {
@@ -173,7 +177,6 @@ if (location.protocol === 'file:') {
         showProgress();
         out.enqueue(part);
       },
-      flush() { entry.done = true; },
     }));
     return new Response(counted, { headers: { 'Content-Type': 'application/wasm' } });
   });

@@ -27,6 +27,7 @@ const showWay = (() => {
     reason: '',         // why the way in use was taken, for the statistics
     probe: null,        // { floorScale, lowestMs, floorMs }: one frame's drawing, measured
     tooSlow: false,     // the connection was found too slow for the video
+    pace: null,         // { bandwidth, needed } in bytes a second, as last judged
   };
 
   // Whether show.mp4 is served, and its size: asked once, without its bytes.
@@ -50,7 +51,14 @@ const showWay = (() => {
       return true;
     if (await window.caches?.match('show.mp4').catch(() => null))
       return true;
-    return bandwidth >= 1.25 * state.video.bytes / show.duration;
+    state.pace = { bandwidth, needed: 1.25 * state.video.bytes / show.duration };
+    return bandwidth >= state.pace.needed;
+  }
+
+  function tooSlow() {
+    state.tooSlow = true;
+    const kB = bytes => (bytes / 1000).toFixed(0);
+    return `the connection is too slow for the video (${kB(state.pace.bandwidth)} kB/s, it needs ${kB(state.pace.needed)})`;
   }
 
   // One frame's drawing at a busy moment (the grid and the ring): at the lowest scale first, which
@@ -76,10 +84,8 @@ const showWay = (() => {
       return take('video', 'no WebGL 2 here');
     if (state.chosen !== 'auto')
       return take(state.chosen, 'chosen');
-    if (!await videoStreams()) {
-      state.tooSlow = true;
-      return take('realtime', 'the connection is too slow for the video');
-    }
+    if (!await videoStreams())
+      return take('realtime', tooSlow());
     const { holds, reason } = measure();
     return take(holds ? 'realtime' : 'video', reason);
   }
@@ -102,8 +108,7 @@ const showWay = (() => {
     if (state.chosen !== 'auto' || show.way !== 'realtime')
       return false;
     if (!await videoStreams()) {
-      state.tooSlow = true;
-      state.reason = 'the connection is too slow for the video';
+      state.reason = tooSlow();
       return false;
     }
     await use('video', `real time came at ${fps.toFixed(1)} fps at the floor's scale`);

@@ -41,7 +41,7 @@ function videoFrame(page) {
   });
 }
 
-test('a phone on SwiftShader plays the video from the start, at its frame rate, equal to the stills', async () => {
+test('a phone on SwiftShader plays the video from the start, at its frame rate, equal to the stills, and real time where the connection cannot carry it', async () => {
   const software = await launch(swiftshader);
   try {
     const page = await open(software, context.server.url, '?t=50', null, null, phone);
@@ -71,6 +71,23 @@ test('a phone on SwiftShader plays the video from the start, at its frame rate, 
       assert.ok(difference.psnr > ceiling - 2, `PSNR ${difference.psnr} at ${t} s, where 4:2:0 leaves ${ceiling}`);
     }
     await page.close();
+
+    // Where the connection cannot carry the video as it plays, real time it is however slow. A
+    // server of its own, so that nothing comes from the cache of the visit above.
+    const slow = await serve(folder, { files: { 'show.mp4': context.video } });
+    try {
+      const phoneOnSlowLink = await software.newPage();
+      await phoneOnSlowLink.emulate(phone);
+      await slowNetwork(phoneOnSlowLink, 800, 150);
+      await phoneOnSlowLink.goto(slow.url + '?t=50');
+      await phoneOnSlowLink.waitForFunction(() => window.demoPage?.ready, { timeout: 120000 });
+      const way = await phoneOnSlowLink.evaluate(() => ({ way: show.way, describe: showWay.describe() }));
+      console.log(`at 0.8 Mbit/s: ${way.describe}`);
+      assert.equal(way.way, 'realtime', way.describe);
+      assert.match(way.describe, /too slow for the video/);
+    } finally {
+      await slow.close();
+    }
   } finally {
     await software.close();
   }
