@@ -44,7 +44,10 @@
 #      renderer, that one): in each round `demo --bench` over the capture's part of the show,
 #      then `demo --capture` of it at 1280x720 and 30 fps with a stand-in encoder that only
 #      takes the frames, then with ffmpeg. Printed: the frame rates, capture over bench round by
-#      round, and what a capture spends per frame beside drawing: the conversion to Y'CbCr
+#      round (over the whole capture, and once running: from its first frame handed to ffmpeg
+#      to its last, without the driver's first draw and ffmpeg's finishing the file, one-off
+#      costs that 60 frames feel and the whole show does not), and what a capture spends per
+#      frame beside drawing: the conversion to Y'CbCr
 #      4:2:0 and the read-back (GPU timer queries of --bench), the time the capture's main
 #      thread waited for a frame to be drawn and read back and the time it spent writing it to
 #      the pipe (its own figures), and ffmpeg's CPU time (user and system, from a wrapper).
@@ -259,7 +262,7 @@ capture_figures() {
   # the other side (CPU or GPU), one after the other; one line of figures per round into
   # $work/NAME.rounds:
   #   bench_fps no_encoder_fps capture_fps conversion_ms read_back_ms wait_ms conversion_cpu_ms
-  #   pipe_ms ffmpeg_cpu_ms other_side_fps
+  #   pipe_ms ffmpeg_cpu_ms other_side_fps running_fps
   capture_path() {
     local name=$1 round out encoder side other
     shift
@@ -291,9 +294,11 @@ capture_figures() {
             if ($(i + 2) == "in") fps[kind] = sprintf("%.2f", 1000 / $i)
             if (kind != "ffmpeg") continue
             if ($(i + 2) == "waiting") wait = $i; else if ($(i + 2) == "converting") converting = $i; else if ($(i + 2) == "handing") pipe = $i } }
+        # "demo: once running: T ms a frame, ..."
+        FILENAME ~ /ffmpeg$/ && /^demo: once running/ { running = sprintf("%.2f", 1000 / $4) }
         FILENAME ~ /cpu$/ { cpu = (seconds($1) + seconds($2)) * 1000 / n }
-        END { printf "%s %s %s %s %s %s %s %s %.1f %s\n", bench, fps["none"], fps["ffmpeg"], conversion, readback, wait,
-                converting, pipe, cpu, fps["other"] }' \
+        END { printf "%s %s %s %s %s %s %s %s %.1f %s %s\n", bench, fps["none"], fps["ffmpeg"], conversion, readback, wait,
+                converting, pipe, cpu, fps["other"], running }' \
         "$out.bench" "$out.none" "$out.ffmpeg" "$out.cpu" "$out.other" >>"$work/$name.rounds"
     done
   }
@@ -324,6 +329,7 @@ capture_figures() {
     echo "  capture, no encoder:           $(column 2 2 fps "$rounds")"
     echo "  capture with ffmpeg:           $(column 3 2 fps "$rounds")"
     echo "  capture / bench, each round:   $(awk '$1 > 0 { printf "%.3f\n", $3 / $1 }' "$rounds" | summary 3 '')  (goal: at least 0.95)"
+    echo "    once running:                $(awk '$1 > 0 { printf "%.3f\n", $11 / $1 }' "$rounds" | summary 3 '')  the capture from its first frame handed to ffmpeg to its last"
     echo "  converting on the other side:  $(column 10 2 fps "$rounds")  capture with ffmpeg"
     echo "  per frame, conversion:         $(column 4 2 ms "$rounds")  --bench: GPU timer query on the GPU, wall time on the CPU"
     echo "             read-back:          $(column 5 2 ms "$rounds")  --bench: GPU timer query"

@@ -23,8 +23,27 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop);
 // The frame at options.stillTime as a PNG.
 int writeStill(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop);
 
-// Every frame of the chosen range piped to `ffmpeg` (its full path) and encoded.
-int runCapture(OffscreenShow& show, const Options& options, const std::string& ffmpeg,
+// A capture's encoder, started before the show is built so that its own start (loading its
+// libraries, opening the soundtrack) runs beside the show's rather than beside the first frames.
+// One that runCapture never ended is killed, and the partial video it began removed.
+class CaptureEncoder {
+public:
+    // Starts `ffmpeg` (its full path) for the capture `options` describe; says so where it cannot.
+    CaptureEncoder(const Options& options, const std::string& ffmpeg);
+    ~CaptureEncoder();
+    CaptureEncoder(const CaptureEncoder&) = delete;
+    CaptureEncoder& operator=(const CaptureEncoder&) = delete;
+
+    bool started() const { return process.running(); }
+
+    Platform::ChildProcess process;
+    std::string partial; // where it writes: the video's temporary name, or the images' pattern
+    bool video = false;
+    bool ended = false;  // runCapture finished or removed what it wrote
+};
+
+// Every frame of the chosen range handed to `encoder` and encoded.
+int runCapture(OffscreenShow& show, const Options& options, CaptureEncoder& encoder,
                const Platform::StopRequests& stop);
 
 // The numbered PNGs of options.joinFrames (a capture's frames, drawn elsewhere) encoded as that

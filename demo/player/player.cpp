@@ -44,8 +44,8 @@ bool nothingToOverwrite(const Options& options)
     return true;
 }
 
-// The still, capture or benchmark on the current context.
-int renderOffline(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop);
+// The still, capture (to `encoder`) or benchmark on the current context.
+int renderOffline(const Options& options, std::optional<CaptureEncoder>& encoder, const Platform::StopRequests& stop);
 
 // --still, --capture and --bench: the show rendered off-screen at exact times, with no window
 // on the screen.
@@ -72,6 +72,9 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
     }
     if (options.mode == Options::Mode::still && !canWriteFile(options.outputFile))
         return failed;
+    std::optional<CaptureEncoder> encoder;
+    if (options.mode == Options::Mode::capture && !encoder.emplace(options, ffmpeg).started())
+        return failed;
 
     // A context of its own, with no window on the screen: every picture goes to the canvas.
     const Platform::DisplayConnection display;
@@ -89,11 +92,11 @@ int runOffline(const Options& options, const Platform::StopRequests& stop)
     std::optional<Platform::GLErrorReport> errors;
     if (options.glErrors)
         errors.emplace();
-    const int status = renderOffline(options, ffmpeg, stop);
+    const int status = renderOffline(options, encoder, stop);
     return errors && errors->errors() > 0 && status == 0 ? failed : status;
 }
 
-int renderOffline(const Options& options, const std::string& ffmpeg, const Platform::StopRequests& stop)
+int renderOffline(const Options& options, std::optional<CaptureEncoder>& encoder, const Platform::StopRequests& stop)
 {
     const GLint largest = maximumPictureSize();
     if (options.width > static_cast<unsigned>(largest) || options.height > static_cast<unsigned>(largest)) {
@@ -107,7 +110,7 @@ int renderOffline(const Options& options, const std::string& ffmpeg, const Platf
     case Options::Mode::still:
         return writeStill(show, options, stop);
     case Options::Mode::capture:
-        return runCapture(show, options, ffmpeg, stop);
+        return runCapture(show, options, *encoder, stop);
     case Options::Mode::bench:
         return runBenchmark(show, options, stop);
     default:

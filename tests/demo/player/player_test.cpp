@@ -347,10 +347,18 @@ TEST(PlayerTest, FaultsEndWithAMessageAndLeaveNothingBehind)
     fs::remove_all(alone);
     fs::remove(silent);
 
-    // Larger than GL allows.
+    // Larger than GL allows, or no display: found once the encoder has started, which is
+    // stopped and its partial file removed.
     const Exit huge = runDemo({"--still", "1", folder / "x.png", "--size", "60000x100"});
     EXPECT_EQ(huge.status, 1);
     EXPECT_NE(huge.err.find("larger"), std::string::npos) << huge.err;
+    const Exit hugeVideo = runDemo({"--capture", video, "--size", "60000x100"});
+    EXPECT_EQ(hugeVideo.status, 1);
+    EXPECT_NE(hugeVideo.err.find("larger"), std::string::npos) << hugeVideo.err;
+    const Exit noDisplay = runDemo(capture, {"DISPLAY="});
+    EXPECT_EQ(noDisplay.status, 1);
+    EXPECT_NE(noDisplay.err.find("no display"), std::string::npos) << noDisplay.err;
+    EXPECT_EQ(folder.entries(), 0u);
 
     // Ctrl-C half-way through, once the encoder is writing its file.
     {
