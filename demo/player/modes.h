@@ -24,8 +24,8 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop);
 int writeStill(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop);
 
 // A capture's encoder, started before the show is built so that its own start (loading its
-// libraries, opening the soundtrack) runs beside the show's rather than beside the first frames.
-// One that runCapture never ended is killed, and the partial video it began removed.
+// libraries) runs beside the show's rather than beside the first frames. One that runCapture
+// never ended is killed, and the partial video it began removed.
 class CaptureEncoder {
 public:
     // Starts `ffmpeg` (its full path) for the capture `options` describe; says so where it cannot.
