@@ -342,7 +342,7 @@ CaptureEncoder::CaptureEncoder(const Options& options, const std::string& ffmpeg
 
 CaptureEncoder::~CaptureEncoder()
 {
-    if (ended || !process.running())
+    if (takenOver || !process.running())
         return;
     // No frame was handed over: no image is written yet, but a video's partial file may be.
     process.kill();
@@ -355,8 +355,7 @@ int runCapture(OffscreenShow& show, const Options& options, CaptureEncoder& star
 {
     const std::string& partial = started.partial;
     const FrameRange frames = captureFrames(options);
-    Platform::ChildProcess& encoder = started.process;
-    started.ended = true;
+    Platform::ChildProcess& encoder = started.takeOver();
 
     // Frame n is read back into slot n % slots and handed over slots - 1 frames later.
     constexpr unsigned slots = ReadBackRing::maxSlots;
@@ -433,12 +432,11 @@ int runJoin(const Options& options, const std::string& ffmpeg, const Platform::S
             return failed;
         }
     }
-    const std::string partial = partialOf(options);
-    Platform::ChildProcess encoder;
-    if (!encoder.start(encoderArguments(encoderJob(options, ffmpeg, partial)))) {
-        std::fprintf(stderr, "demo: could not start %s\n", ffmpeg.c_str());
+    CaptureEncoder started(options, ffmpeg);
+    if (!started.started())
         return failed;
-    }
+    const std::string& partial = started.partial;
+    Platform::ChildProcess& encoder = started.takeOver();
     // The encoder is handed the very bytes a capture hands it, frame by frame and no more: the
     // same input through the same encoder is the same file. A video's frames become planes with
     // the capture's own arithmetic.

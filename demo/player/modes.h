@@ -23,9 +23,9 @@ int runLiveShow(const Options& options, const Platform::StopRequests& stop);
 // The frame at options.stillTime as a PNG.
 int writeStill(OffscreenShow& show, const Options& options, const Platform::StopRequests& stop);
 
-// A capture's encoder, started before the show is built so that its own start (loading its
-// libraries) runs beside the show's rather than beside the first frames. One that runCapture
-// never ended is killed, and the partial video it began removed.
+// A capture's encoder. The capture starts it before the show is built, so that its own start
+// (loading its libraries) runs beside the show's rather than beside the first frames. One that
+// no capture or join took over is killed, and the partial video it began removed.
 class CaptureEncoder {
 public:
     // Starts `ffmpeg` (its full path) for the capture `options` describe; says so where it cannot.
@@ -35,11 +35,17 @@ public:
     CaptureEncoder& operator=(const CaptureEncoder&) = delete;
 
     bool started() const { return process.running(); }
+    // The process, for a capture or join that from now on ends it and removes what it wrote.
+    Platform::ChildProcess& takeOver()
+    {
+        takenOver = true;
+        return process;
+    }
 
     Platform::ChildProcess process;
     std::string partial; // where it writes: the video's temporary name, or the images' pattern
     bool video = false;
-    bool ended = false;  // runCapture finished or removed what it wrote
+    bool takenOver = false;
 };
 
 // Every frame of the chosen range handed to `encoder` and encoded.

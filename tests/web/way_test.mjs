@@ -76,11 +76,7 @@ test('a phone on SwiftShader plays the video from the start, at its frame rate, 
     // server of its own, so that nothing comes from the cache of the visit above.
     const slow = await serve(folder, { files: { 'show.mp4': context.video } });
     try {
-      const phoneOnSlowLink = await software.newPage();
-      await phoneOnSlowLink.emulate(phone);
-      await slowNetwork(phoneOnSlowLink, 800, 150);
-      await phoneOnSlowLink.goto(slow.url + '?t=50');
-      await phoneOnSlowLink.waitForFunction(() => window.demoPage?.ready, { timeout: 120000 });
+      const phoneOnSlowLink = await open(software, slow.url, '?t=50', null, page => slowNetwork(page, 800, 150), phone);
       const way = await phoneOnSlowLink.evaluate(() => ({ way: show.way, describe: showWay.describe() }));
       console.log(`at 0.8 Mbit/s: ${way.describe}`);
       assert.equal(way.way, 'realtime', way.describe);

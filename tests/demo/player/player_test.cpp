@@ -703,8 +703,7 @@ TEST(PlayerTest, AScaledRenderingKeepsThePicturesSizeAndLooksAlike)
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         const Exit exit = runDemo(arguments);
         EXPECT_EQ(exit.status, 0) << exit.err;
-        std::ifstream in(folder / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return fileBytes(folder / name);
     };
     const std::string full = make("full.png", {}), one = make("one.png", {"--scale", "1"});
     make("half.png", {"--scale", "0.5"});
